@@ -1,0 +1,23 @@
+# Every subsystem folder lists its own sources in sources.cmake:
+#   PORTABLE_SOURCES  built everywhere (native tests, sanitizers, fuzzers, DLL)
+#   WIN32_SOURCES     built only for Windows
+# Paths are relative to that folder.
+function(halvencap_collect_sources subsystems root out_portable out_win32)
+    set(all_portable)
+    set(all_win32)
+    foreach(sub IN LISTS subsystems)
+        set(PORTABLE_SOURCES)
+        set(WIN32_SOURCES)
+        if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${root}/${sub}/sources.cmake)
+            include(${CMAKE_CURRENT_SOURCE_DIR}/${root}/${sub}/sources.cmake)
+        endif()
+        foreach(f IN LISTS PORTABLE_SOURCES)
+            list(APPEND all_portable ${CMAKE_CURRENT_SOURCE_DIR}/${root}/${sub}/${f})
+        endforeach()
+        foreach(f IN LISTS WIN32_SOURCES)
+            list(APPEND all_win32 ${CMAKE_CURRENT_SOURCE_DIR}/${root}/${sub}/${f})
+        endforeach()
+    endforeach()
+    set(${out_portable} ${all_portable} PARENT_SCOPE)
+    set(${out_win32} ${all_win32} PARENT_SCOPE)
+endfunction()

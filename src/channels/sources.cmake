@@ -1,0 +1,4 @@
+set(PORTABLE_SOURCES
+)
+set(WIN32_SOURCES
+)

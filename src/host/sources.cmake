@@ -1,0 +1,5 @@
+set(PORTABLE_SOURCES
+    DebugInfo.cpp
+)
+set(WIN32_SOURCES
+)
