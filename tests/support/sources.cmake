@@ -1,4 +1,5 @@
 set(PORTABLE_SOURCES
+    FakeDriver.cpp
 )
 set(WIN32_SOURCES
 )
