@@ -1,4 +1,5 @@
 set(PORTABLE_SOURCES
+    BaslerRequest.cpp
 )
 set(WIN32_SOURCES
 )

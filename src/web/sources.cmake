@@ -1,4 +1,5 @@
 set(PORTABLE_SOURCES
+    ResultDef.cpp
 )
 set(WIN32_SOURCES
 )

@@ -1,4 +1,5 @@
 set(PORTABLE_SOURCES
+    BaslerRequestTest.cpp
 )
 set(WIN32_SOURCES
 )
