@@ -1,0 +1,114 @@
+#!/usr/bin/python3
+"""Camera simulator: a control server plus simulated IP cameras on loopback.
+
+  camsim.py --control-port 0 --port-file PATH [--parent-pid PID] [--max-seconds S]
+  camsim.py --camera-port 8080 [--user U --password P --auth basic|digest|none]
+            [--width 640 --height 480 --fps 10]
+
+See README.md for the control API.
+"""
+
+import argparse
+import os
+import signal
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from control import ControlServer, Simulator, camera_options  # noqa: E402
+
+
+def write_port_file(path, port):
+    tmp = "%s.tmp.%d" % (path, os.getpid())
+    with open(tmp, "w") as f:
+        f.write("%d\n" % port)
+    os.replace(tmp, path)
+
+
+def parent_alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        pass
+    return True
+
+
+def parse_args(argv):
+    p = argparse.ArgumentParser(description="IP camera simulator (loopback only)")
+    p.add_argument("--control-port", type=int, help="control API port (0: any free port)")
+    p.add_argument("--port-file", help="write the control port here once listening")
+    p.add_argument("--camera-port", type=int, help="single camera on this port")
+    p.add_argument("--user", default="")
+    p.add_argument("--password", default="")
+    p.add_argument("--auth", choices=["none", "basic", "digest"])
+    p.add_argument("--digest-first", action="store_true",
+                   help="with --auth digest, also offer Basic after the Digest challenge")
+    p.add_argument("--width", type=int, default=640)
+    p.add_argument("--height", type=int, default=480)
+    p.add_argument("--fps", type=int, default=10)
+    p.add_argument("--parent-pid", type=int, default=0,
+                   help="exit when this process is gone (0: do not watch)")
+    p.add_argument("--max-seconds", type=float, default=3600,
+                   help="exit after this many seconds (0: never)")
+    args = p.parse_args(argv)
+    if args.control_port is None and args.camera_port is None:
+        p.error("give --control-port and/or --camera-port")
+    if args.port_file and args.control_port is None:
+        p.error("--port-file needs --control-port")
+    return args
+
+
+def main(argv=None):
+    args = parse_args(argv if argv is not None else sys.argv[1:])
+    sim = Simulator()
+    signal.signal(signal.SIGTERM, lambda *_: sim.stop.set())
+    signal.signal(signal.SIGINT, lambda *_: sim.stop.set())
+
+    control = None
+    if args.camera_port is not None:
+        fields = {"width": str(args.width), "height": str(args.height), "fps": str(args.fps),
+                  "digest_first": "1" if args.digest_first else "0"}
+        if args.user:
+            fields.update(user=args.user, password=args.password)
+        if args.auth:
+            fields["auth"] = args.auth
+        try:
+            camera = sim.new_camera(port=args.camera_port, **camera_options(fields))
+        except (ValueError, OSError) as e:
+            print("camsim: cannot start camera: %s" % e, file=sys.stderr)
+            return 2
+        print("camsim: camera %d on http://127.0.0.1:%d/" % (camera.id, camera.port), flush=True)
+    if args.control_port is not None:
+        try:
+            control = ControlServer(args.control_port, sim)
+        except OSError as e:
+            print("camsim: cannot listen on control port: %s" % e, file=sys.stderr)
+            sim.close_all()
+            return 2
+        threading.Thread(target=control.serve_forever, kwargs={"poll_interval": 0.2},
+                         name="control", daemon=True).start()
+        port = control.server_address[1]
+        if args.port_file:
+            write_port_file(args.port_file, port)
+        print("camsim: control on http://127.0.0.1:%d/" % port, flush=True)
+
+    deadline = time.monotonic() + args.max_seconds if args.max_seconds > 0 else None
+    while not sim.stop.wait(0.5):
+        if args.parent_pid and not parent_alive(args.parent_pid):
+            break
+        if deadline and time.monotonic() > deadline:
+            break
+
+    if control:
+        control.shutdown()
+        control.server_close()
+    sim.close_all()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
