@@ -1,4 +1,5 @@
 set(PORTABLE_SOURCES
+    TextUtilsTest.cpp
 )
 set(WIN32_SOURCES
 )
