@@ -1,4 +1,5 @@
 set(PORTABLE_SOURCES
+    JpegMediaParserTest.cpp
 )
 set(WIN32_SOURCES
 )

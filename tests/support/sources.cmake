@@ -1,5 +1,6 @@
 set(PORTABLE_SOURCES
     FakeDriver.cpp
+    TestFrameFactory.cpp
 )
 set(WIN32_SOURCES
 )
