@@ -62,7 +62,7 @@ class Camera:
         self.server = CameraHTTPServer(("127.0.0.1", port), self)
         self.port = self.server.server_address[1]
         self._thread = threading.Thread(target=self.server.serve_forever,
-                                        kwargs={"poll_interval": 0.2},
+                                        kwargs={"poll_interval": 0.05},
                                         name="camera-%d" % camera_id, daemon=True)
         self._thread.start()
 

@@ -89,7 +89,7 @@ def main(argv=None):
             print("camsim: cannot listen on control port: %s" % e, file=sys.stderr)
             sim.close_all()
             return 2
-        threading.Thread(target=control.serve_forever, kwargs={"poll_interval": 0.2},
+        threading.Thread(target=control.serve_forever, kwargs={"poll_interval": 0.05},
                          name="control", daemon=True).start()
         port = control.server_address[1]
         if args.port_file:

@@ -60,8 +60,11 @@ def sof_size(jpeg):
 
 
 def _read_dir(path):
-    files = sorted(glob.glob(os.path.join(path, "*.jpg")))
-    return [open(f, "rb").read() for f in files]
+    pictures = []
+    for name in sorted(glob.glob(os.path.join(path, "*.jpg"))):
+        with open(name, "rb") as f:
+            pictures.append(f.read())
+    return pictures
 
 
 def _generate(width, height):
