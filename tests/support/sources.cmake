@@ -3,4 +3,5 @@ set(PORTABLE_SOURCES
     TestFrameFactory.cpp
 )
 set(WIN32_SOURCES
+    CamSim.cpp
 )
