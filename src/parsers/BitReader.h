@@ -21,6 +21,7 @@ public:
     // Absolute byte position of the next bit (for byte-aligned searches).
     size_t BytePosition() const { return m_byte; }
     size_t Size() const { return m_size; }
+    const uint8_t* Data() const { return m_data; }
 
     uint32_t ReadBit() {
         if (m_byte >= m_size) {

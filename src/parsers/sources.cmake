@@ -3,6 +3,11 @@ set(PORTABLE_SOURCES
     FrameDelivery.cpp
     HttpMediaParser.cpp
     JpegMediaParser.cpp
+    RTPMediaParser.cpp
+    SpsReader.cpp
+    H264RTPMediaParser.cpp
+    MP4Parser.cpp
+    Mpeg4RTPMediaParser.cpp
 )
 set(WIN32_SOURCES
 )

@@ -1,4 +1,5 @@
 set(PORTABLE_SOURCES
+    RTPPacket.cpp
 )
 set(WIN32_SOURCES
 )

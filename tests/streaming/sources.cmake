@@ -1,4 +1,5 @@
 set(PORTABLE_SOURCES
+    RTPPacketTest.cpp
 )
 set(WIN32_SOURCES
 )

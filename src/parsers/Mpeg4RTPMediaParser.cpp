@@ -1,0 +1,120 @@
+#include "parsers/Mpeg4RTPMediaParser.h"
+
+#include "host/IDriver.h"
+#include "parsers/ByteReader.h"
+#include "parsers/FrameCodes.h"
+#include "parsers/FrameDelivery.h"
+#include "streaming/RTPPacket.h"
+
+namespace zentavo {
+
+namespace {
+constexpr uint8_t VOP_START[4] = {0, 0, 1, 0xB6};
+constexpr uint8_t VISUAL_OBJECT_SEQUENCE_CODE = 0xB0;
+constexpr uint8_t VISUAL_OBJECT_CODE_01 = 0x01;  // video object start codes 00 00 01 0x
+// A configuration packet without a VOP longer than this is not taken as
+// headers.
+constexpr size_t MAX_BARE_HEADER = 64;
+}  // namespace
+
+CMpeg4RTPMediaParser::CMpeg4RTPMediaParser(IDriver* driver) : CRTPMediaParser(driver) {}
+
+void CMpeg4RTPMediaParser::Reset() {
+    m_waiting = true;
+    m_withHeader = false;
+    m_size.Clear();
+    m_frameBuffer.clear();
+}
+
+void CMpeg4RTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
+    try {
+        if (!CheckSequence(packet.SequenceNumber())) Reset();
+
+        const uint8_t* payload = packet.Payload();
+        const size_t length = payload ? packet.PayloadLength() : 0;
+        CByteReader in(payload, length);
+
+        // Configuration headers at the start of the packet.
+        size_t offset = 0;
+        if (length >= 5 && in.PeekAt(0) == 0 && in.PeekAt(1) == 0 && in.PeekAt(2) == 1 &&
+            (in.PeekAt(3) == VISUAL_OBJECT_SEQUENCE_CODE || in.PeekAt(3) == VISUAL_OBJECT_CODE_01)) {
+            const size_t vop = in.Find(VOP_START, 4, 4);
+            if (vop != CByteReader::npos) {
+                m_inBandHeader.assign(payload, payload + vop);
+                offset = vop;
+            } else if (length < MAX_BARE_HEADER) {
+                m_inBandHeader.assign(payload, payload + length);
+                offset = length;
+            }
+        }
+
+        // Start of a VOP.
+        if (offset + 4 < length && in.PeekAt(offset) == 0 && in.PeekAt(offset + 1) == 0 &&
+            in.PeekAt(offset + 2) == 1 && in.PeekAt(offset + 3) == VOP_START[3]) {
+            m_frameBuffer.clear();
+            const uint8_t codingType = in.PeekAt(offset + 4) >> 6;
+            if (codingType == 0) {
+                if (!m_inBandHeader.empty())
+                    m_frameBuffer = m_inBandHeader;
+                else if (!m_config.empty())
+                    m_frameBuffer = m_config;
+                m_waiting = false;
+                m_withHeader = true;
+            } else {
+                m_withHeader = false;
+            }
+        }
+        if (m_waiting) return;
+
+        if (offset < length) m_frameBuffer.insert(m_frameBuffer.end(), payload + offset, payload + length);
+
+        if (!CheckBufferSize()) {
+            Reset();
+            return;
+        }
+        if (packet.Marker() && !m_frameBuffer.empty()) {
+            ProcessFrame(packet.Timestamp());
+            m_frameBuffer.clear();
+        }
+    } catch (...) {
+        // Only allocation can throw; the VOP in progress is lost.
+        Reset();
+    }
+}
+
+void CMpeg4RTPMediaParser::ProcessFrame(uint32_t timestamp) {
+    if (!m_driver || !m_client || m_frameBuffer.empty()) return;
+    if (!m_driver->GetHostContext()) return;
+
+    FRAME_DESCRIPTION description;
+    description.code = FRAME_CODE_DIVI;
+    if (m_withHeader) {
+        CPictureSize size;
+        if (!m_headerParser.ParseHeader(m_frameBuffer.data(), m_frameBuffer.size(), size)) {
+            Reset();
+            return;
+        }
+        m_size = size;
+        description.code = FRAME_CODE_DIVX;
+    }
+    description.size = m_size;
+    description.capacity = FrameCapacityFor(m_frameBuffer.size());
+    description.rtpTimestamp = timestamp;
+
+    switch (DeliverFrame(m_driver, m_client, description, m_frameBuffer.data(), m_frameBuffer.size())) {
+    case DeliveryResult::CopyFailed: {
+        const std::string device = m_driver->GetDeviceName();
+        m_driver->Message(LOG_ERROR, "%s: Data copying error, device %s",
+                          "zentavo::CMpeg4RTPMediaParser::ProcessFrame", device.c_str());
+        Reset();
+        break;
+    }
+    case DeliveryResult::Refused:
+        Reset();
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace zentavo
