@@ -102,18 +102,20 @@ class Camera:
                 elif name == "drop_after":
                     s.drop_after = _int(value, 0, 1 << 30)
                 elif name == "refuse":
-                    if value:
-                        key, sep, reason = value.partition(":")
-                        if not sep or not key or not reason:
-                            raise ValueError("refuse needs <action>:<reason>")
-                        s.refused[key] = reason
-                    else:
-                        s.refused.clear()
+                    key, sep, reason = value.partition(":")
+                    if value and (not sep or not key or not reason):
+                        raise ValueError("refuse needs <action>:<reason>")
+                    with self.lock:
+                        if value:
+                            s.refused[key] = reason
+                        else:
+                            s.refused.clear()
                 elif name == "omit":
-                    if value:
-                        s.omitted.add(value)
-                    else:
-                        s.omitted.clear()
+                    with self.lock:
+                        if value:
+                            s.omitted.add(value)
+                        else:
+                            s.omitted.clear()
                 elif name == "inputs":
                     self.store.force_value(MONITOR_ALL, str(_int(value, 0, (1 << 32) - 1)))
                 elif name == "fps":
@@ -288,8 +290,10 @@ class CameraRequestHandler(BaseHTTPRequestHandler):
             self._answer(404, b"Not found\r\n")
 
     def _param_if(self, query):
-        s = self.camera.switches
-        body = paramprotocol.answer(self.camera.store, query, dict(s.refused), set(s.omitted))
+        cam = self.camera
+        with cam.lock:
+            refused, omitted = dict(cam.switches.refused), set(cam.switches.omitted)
+        body = paramprotocol.answer(cam.store, query, refused, omitted)
         if body is None:
             self._answer(400, b"Bad request\r\n")
         else:
