@@ -1,5 +1,11 @@
 set(PORTABLE_SOURCES
     DebugInfo.cpp
+    LogLevelMap.cpp
 )
 set(WIN32_SOURCES
+    HostEnvironment.cpp
+    IPCaptureDriver.cpp
+    HalvencapDriver.cpp
+    IPVideoCapture.cpp
+    LoggerInstance.cpp
 )

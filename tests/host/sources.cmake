@@ -1,4 +1,9 @@
 set(PORTABLE_SOURCES
+    LogLevelMapTest.cpp
 )
 set(WIN32_SOURCES
+    SlotCheck.c
+    SlotCheckTest.cpp
+    DriverTest.cpp
+    VideoCaptureTest.cpp
 )

@@ -1,7 +1,10 @@
 set(PORTABLE_SOURCES
     FakeDriver.cpp
+    TestHost.cpp
     TestFrameFactory.cpp
 )
 set(WIN32_SOURCES
     CamSim.cpp
+    DriverLibrary.cpp
+    ScriptedHttpServer.cpp
 )

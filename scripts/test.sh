@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# Builds every configuration and runs every test stage:
+#   native (g++), sanitizers (clang ASan+UBSan), fuzz smoke (libFuzzer),
+#   simulator self-tests, the 64-bit suite under wine64, and the 32-bit stage
+#   (slot-by-slot check and smoke suite of the shipped DLL) under wine32.
+# Ends with one line "N passed, M failed" over all stages.
+set -uo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+BUILD="$ROOT/build"
+JOBS="${HALVENCAP_JOBS:-2}"
+export WINEDEBUG=-all
+export HALVENCAP_WINEPREFIX64="${HALVENCAP_WINEPREFIX64:-$BUILD/wine64-prefix}"
+
+"$ROOT/scripts/setup.sh" || { echo "setup failed"; echo "0 passed, 1 failed"; exit 1; }
+
+TOTAL_PASSED=0
+TOTAL_FAILED=0
+STAGE_LINES=()
+REPORTS="$BUILD/reports"
+mkdir -p "$REPORTS"
+
+stage_result() {  # name passed failed [skipped]
+    local name=$1 p=$2 f=$3 s=${4:-0}
+    TOTAL_PASSED=$((TOTAL_PASSED + p))
+    TOTAL_FAILED=$((TOTAL_FAILED + f))
+    local line
+    line=$(printf '%-10s %d passed, %d failed, %d skipped' "$name:" "$p" "$f" "$s")
+    STAGE_LINES+=("$line")
+    echo "== $line"
+}
+
+build_config() {  # dir cmake-args...
+    local dir=$1; shift
+    cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$dir.configure.log" 2>&1 \
+        && ninja -C "$dir" -j"$JOBS" >"$dir.build.log" 2>&1
+}
+
+gtest_stage() {  # name report-file
+    read -r p f s < <(python3 "$ROOT/scripts/gtest_summary.py" "$2")
+    stage_result "$1" "$p" "$f" "$s"
+}
+
+start_camsim() {
+    CAMSIM_PORT_FILE="$BUILD/camsim.port"
+    rm -f "$CAMSIM_PORT_FILE"
+    python3 "$ROOT/tools/camsim/camsim.py" --control-port 0 --port-file "$CAMSIM_PORT_FILE" \
+        --parent-pid $$ >"$BUILD/camsim.log" 2>&1 &
+    CAMSIM_PID=$!
+    for _ in $(seq 1 300); do
+        [ -s "$CAMSIM_PORT_FILE" ] && break
+        sleep 0.1
+    done
+    if [ -s "$CAMSIM_PORT_FILE" ]; then
+        export HALVENCAP_CAMSIM="127.0.0.1:$(cat "$CAMSIM_PORT_FILE")"
+        echo "camera simulator at $HALVENCAP_CAMSIM"
+    else
+        echo "camera simulator did not start (see $BUILD/camsim.log)"
+    fi
+}
+
+stop_camsim() {
+    [ -n "${CAMSIM_PID:-}" ] && kill "$CAMSIM_PID" 2>/dev/null
+    wait "${CAMSIM_PID:-}" 2>/dev/null
+    CAMSIM_PID=
+}
+trap stop_camsim EXIT
+
+# Real encoder output for the parser tests.
+export HALVENCAP_STREAMS="$BUILD/streams"
+if [ -x "$ROOT/scripts/make-test-streams.sh" ]; then
+    "$ROOT/scripts/make-test-streams.sh" "$HALVENCAP_STREAMS" >"$BUILD/streams.log" 2>&1 \
+        || echo "stream generation failed (see $BUILD/streams.log)"
+fi
+
+# 1. Native suite.
+echo "== building native"
+if build_config "$BUILD/native"; then
+    (cd "$BUILD/native" && ./bin/halvencap_tests --gtest_output=xml:"$REPORTS/native.xml") >"$REPORTS/native.log" 2>&1
+    tail -3 "$REPORTS/native.log"
+    gtest_stage native "$REPORTS/native.xml"
+else
+    echo "native build failed:"; tail -30 "$BUILD/native.build.log"; stage_result native 0 1
+fi
+
+# 2. The same suite under AddressSanitizer and UBSan.
+echo "== building asan"
+if CC=clang CXX=clang++ build_config "$BUILD/asan" -DHALVENCAP_SANITIZE=ON; then
+    (cd "$BUILD/asan" && ./bin/halvencap_tests --gtest_output=xml:"$REPORTS/asan.xml") >"$REPORTS/asan.log" 2>&1
+    tail -3 "$REPORTS/asan.log"
+    gtest_stage asan "$REPORTS/asan.xml"
+else
+    echo "asan build failed:"; tail -30 "$BUILD/asan.build.log"; stage_result asan 0 1
+fi
+
+# 3. Fuzz smoke: every fuzzer over its seed corpus plus a short random run.
+echo "== building fuzzers"
+if CC=clang CXX=clang++ build_config "$BUILD/fuzz" -DHALVENCAP_FUZZ=ON; then
+    fp=0; ff=0
+    for fz in "$BUILD"/fuzz/bin/fuzz_*; do
+        [ -x "$fz" ] || continue
+        name=$(basename "$fz"); name=${name#fuzz_}
+        work="$BUILD/fuzz/corpus-$name"; mkdir -p "$work"
+        seeds="$ROOT/tests/fuzz/corpus/$name"; [ -d "$seeds" ] || seeds=
+        if "$fz" -max_total_time="${HALVENCAP_FUZZ_SECONDS:-15}" -rss_limit_mb=2048 "$work" $seeds \
+                >"$REPORTS/fuzz-$name.log" 2>&1; then
+            fp=$((fp + 1))
+        else
+            ff=$((ff + 1)); echo "fuzzer $name failed:"; tail -20 "$REPORTS/fuzz-$name.log"
+        fi
+    done
+    stage_result fuzz "$fp" "$ff"
+else
+    echo "fuzz build failed:"; tail -30 "$BUILD/fuzz.build.log"; stage_result fuzz 0 1
+fi
+
+# 4. Camera simulator self-tests.
+if [ -d "$ROOT/tools/camsim" ] && ls "$ROOT"/tools/camsim/test_*.py >/dev/null 2>&1; then
+    python3 -m unittest discover -s "$ROOT/tools/camsim" -p 'test_*.py' >"$REPORTS/camsim.log" 2>&1
+    rc=$?
+    read -r ran failed < <(python3 - "$REPORTS/camsim.log" <<'PY'
+import re, sys
+text = open(sys.argv[1], errors="replace").read()
+ran = sum(int(n) for n in re.findall(r"^Ran (\d+)", text, re.M))
+bad = sum(int(n) for n in re.findall(r"(?:failures|errors)=(\d+)", text))
+print(ran, bad)
+PY
+)
+    [ "$rc" != 0 ] && [ "$failed" = 0 ] && failed=1
+    stage_result camsim $((ran - failed)) "$failed"
+fi
+
+# 5. 64-bit suite under wine64 (unit tests and end-to-end against the simulator).
+echo "== building win64"
+if build_config "$BUILD/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64-mingw.cmake"; then
+    start_camsim
+    (cd "$BUILD/win64/bin" && WINEPREFIX="$HALVENCAP_WINEPREFIX64" timeout 1800 /usr/lib/wine/wine64 halvencap_tests.exe \
+        --gtest_output=xml:"Z:${REPORTS//\//\\}\\win64.xml") >"$REPORTS/win64.log" 2>&1
+    tail -3 "$REPORTS/win64.log"
+    gtest_stage win64 "$REPORTS/win64.xml"
+    stop_camsim
+else
+    echo "win64 build failed:"; tail -30 "$BUILD/win64.build.log"; stage_result win64 0 1
+fi
+
+# 6. 32-bit stage: the shipped DLL, one emulated process.
+echo "== building win32"
+if build_config "$BUILD/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686-mingw.cmake"; then
+    start_camsim
+    (cd "$BUILD/win32/bin" && WINEPREFIX="$HALVENCAP_WINEPREFIX64" timeout 1800 wine halvencap_tests.exe \
+        --gtest_filter="${HALVENCAP_WIN32_FILTER:-*Slot*:*Smoke*:Driver*:*Text*:*Base64*:*Md5*}" \
+        --gtest_output=xml:"Z:${REPORTS//\//\\}\\win32.xml") >"$REPORTS/win32.log" 2>&1
+    tail -3 "$REPORTS/win32.log"
+    gtest_stage win32 "$REPORTS/win32.xml"
+    stop_camsim
+else
+    echo "win32 build failed:"; tail -30 "$BUILD/win32.build.log"; stage_result win32 0 1
+fi
+
+echo
+for l in "${STAGE_LINES[@]}"; do echo "$l"; done
+echo "$TOTAL_PASSED passed, $TOTAL_FAILED failed"
+[ "$TOTAL_FAILED" = 0 ]
