@@ -29,6 +29,11 @@ public:
         Bit(1);
         while (m_used) Bit(0);
     }
+    // MPEG-4 next_start_code stuffing: a 0 bit, then 1 bits to the boundary.
+    void AlignOnes() {
+        Bit(0);
+        while (m_used) Bit(1);
+    }
     void AlignZero() {
         while (m_used) Bit(0);
     }

@@ -1,6 +1,7 @@
 set(PORTABLE_SOURCES
     JpegMediaParserTest.cpp
     H264RTPMediaParserTest.cpp
+    Mpeg4RTPMediaParserTest.cpp
 )
 set(WIN32_SOURCES
 )
