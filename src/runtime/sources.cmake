@@ -5,4 +5,8 @@ set(PORTABLE_SOURCES
 )
 set(WIN32_SOURCES
     ResolveHost.cpp
+    RecursiveLock.cpp
+    Event.cpp
+    Time.cpp
+    BaseThread.cpp
 )

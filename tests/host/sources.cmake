@@ -6,4 +6,5 @@ set(WIN32_SOURCES
     SlotCheckTest.cpp
     DriverTest.cpp
     VideoCaptureTest.cpp
+    LoggerInstanceTest.cpp
 )

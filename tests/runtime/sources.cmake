@@ -2,4 +2,10 @@ set(PORTABLE_SOURCES
     TextUtilsTest.cpp
 )
 set(WIN32_SOURCES
+    RecursiveLockTest.cpp
+    EventTest.cpp
+    TimeTest.cpp
+    BaseThreadTest.cpp
+    QueueThreadTest.cpp
+    ResolveHostTest.cpp
 )

@@ -1,0 +1,34 @@
+#include "runtime/Event.h"
+
+namespace zentavo {
+
+CEvent::CEvent(bool manualReset) : m_handle(CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)) {}
+
+CEvent::~CEvent() {
+    if (m_handle != nullptr) CloseHandle(m_handle);
+}
+
+bool CEvent::Set() { return m_handle != nullptr && SetEvent(m_handle) != FALSE; }
+
+bool CEvent::Reset() { return m_handle != nullptr && ResetEvent(m_handle) != FALSE; }
+
+bool CEvent::Wait(unsigned ms) {
+    if (m_handle == nullptr) return false;
+    const DWORD result = WaitForSingleObject(m_handle, ms);
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0;
+}
+
+unsigned WaitAny(CEvent* const* events, unsigned count, unsigned ms) {
+    if (events == nullptr || count == 0 || count > MAXIMUM_WAIT_OBJECTS) return WAIT_ANY_NONE;
+    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+    for (unsigned i = 0; i < count; ++i) {
+        if (events[i] == nullptr || events[i]->Handle() == nullptr) return WAIT_ANY_NONE;
+        handles[i] = events[i]->Handle();
+    }
+    const DWORD result = WaitForMultipleObjects(count, handles, FALSE, ms);
+    if (result < WAIT_OBJECT_0 + count) return result - WAIT_OBJECT_0;
+    if (result >= WAIT_ABANDONED_0 && result < WAIT_ABANDONED_0 + count) return result - WAIT_ABANDONED_0;
+    return WAIT_ANY_NONE;
+}
+
+}  // namespace zentavo

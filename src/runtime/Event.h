@@ -1,0 +1,39 @@
+// Win32 events: auto-reset by default, manual-reset through CManualEvent.
+// Calls on an event whose handle could not be created report failure.
+#pragma once
+
+#include <cstdint>
+
+#include "host/PlatformTypes.h"
+
+namespace zentavo {
+
+class CEvent {
+public:
+    explicit CEvent(bool manualReset = false);
+    virtual ~CEvent();
+    CEvent(const CEvent&) = delete;
+    CEvent& operator=(const CEvent&) = delete;
+
+    bool Set();
+    bool Reset();
+    // True when signalled (or abandoned); false on time-out or failure.
+    bool Wait(unsigned ms);
+    HANDLE Handle() const { return m_handle; }
+
+protected:
+    HANDLE m_handle;
+};
+
+class CManualEvent : public CEvent {
+public:
+    CManualEvent() : CEvent(true) {}
+};
+
+const unsigned WAIT_ANY_NONE = 0xFFFFFFFFu;
+
+// Index of the first signalled (or abandoned) event; WAIT_ANY_NONE on
+// time-out, failure, a null array or a null or handle-less entry.
+unsigned WaitAny(CEvent* const* events, unsigned count, unsigned ms);
+
+}  // namespace zentavo
