@@ -2,4 +2,6 @@ set(PORTABLE_SOURCES
     ResultDef.cpp
 )
 set(WIN32_SOURCES
+    HttpSender.cpp
+    HUtils.cpp
 )

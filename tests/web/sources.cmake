@@ -1,4 +1,6 @@
 set(PORTABLE_SOURCES
 )
 set(WIN32_SOURCES
+    HttpSenderTest.cpp
+    HUtilsTest.cpp
 )

@@ -1,0 +1,57 @@
+// The driver's HTTP client on WinHTTP: one session and one connection to the
+// device for the sender's whole life, one synchronous request at a time,
+// credentials from the device record by the scheme the device asked for.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "web/BaseHttpSender.h"
+#include "web/WinHttpHandle.h"
+
+namespace Web {
+
+class CHttpSender : public CBaseHttpSender {
+public:
+    explicit CHttpSender(const zentavo::DEVICE_INFO& device);
+    ~CHttpSender() override;
+
+    bool SendRequest(const HTTP_REQUEST& request) override;
+    void CloseRequest() override;
+    uint32_t GetAvailableBytes() override;
+    uint32_t ReadBody(ByteArray& out) override;
+    uint32_t ReadSome(ByteArray& out, unsigned maxBytes, bool clearFirst) override;
+
+    uint32_t StatusCode() const { return m_statusCode; }
+    uint32_t ContentLength() const { return m_contentLength; }
+    // WinHTTP scheme flag the device named in its first 401; 0 until then.
+    uint32_t LearnedAuthScheme() const { return m_authScheme; }
+    bool IsSessionOpen() const { return static_cast<bool>(m_session); }
+
+    static constexpr DWORD kReadStep = 8192;
+    static constexpr uint32_t kUnannouncedBodyLimit = 0x100000;
+
+private:
+    void OpenSession();
+    bool Connect();
+    uint32_t ChooseAuthScheme(int32_t authHint) const;
+    bool PrepareRequest(HINTERNET request, const HTTP_REQUEST& description, uint32_t scheme);
+    void ReadResponseNumbers(HINTERNET request);
+    static DWORD ReadAvailable(HINTERNET request, uint8_t* buffer, DWORD capacity);
+
+    CWinHttpHandle m_session;
+    CWinHttpHandle m_connection;
+    // Published as soon as it is opened so that CloseRequest on another
+    // thread can cancel a blocked send, receive or read.
+    std::atomic<HINTERNET> m_request{nullptr};
+
+public:
+    uint32_t m_statusCode = 0;
+    uint32_t m_contentLength = 0;
+
+private:
+    uint32_t m_authScheme = 0;
+};
+
+}  // namespace Web
