@@ -2,4 +2,5 @@ set(PORTABLE_SOURCES
 )
 set(WIN32_SOURCES
     ChannelFactory.cpp
+    BaseCameraChannel.cpp
 )

@@ -1,4 +1,5 @@
 set(PORTABLE_SOURCES
 )
 set(WIN32_SOURCES
+    BaseCameraChannelTest.cpp
 )
