@@ -1,0 +1,89 @@
+// Turns the text of one RTSP response (status line, headers, optional body)
+// into the record the RTSP client reads. One instance is reused for every
+// response of a connection: a field a response does not carry keeps the
+// value an earlier response gave it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "streaming/SDPResponseParser.h"
+
+namespace zentavo {
+
+enum RtspMethod {
+    RTSP_DESCRIBE = 1,
+    RTSP_SETUP = 2,
+    RTSP_PLAY = 3,
+    RTSP_TEARDOWN = 4,
+    RTSP_OPTIONS = 5,
+    RTSP_PAUSE = 6,
+};
+
+enum RtspAuthScheme {
+    RTSP_AUTH_NONE = 0,
+    RTSP_AUTH_BASIC = 1,
+    RTSP_AUTH_DIGEST = 2,
+};
+
+struct RTSP_RESPONSE {
+    SESSION_DESCRIPTION description;
+    std::string protocol;        // first word of the status line
+    uint32_t statusCode = 0;
+    uint32_t cseq = 0;
+    std::string contentBase;
+    std::string contentType;     // first word, lower case
+    uint32_t contentLength = 0;
+    std::string session;
+    int32_t sessionTimeout = 0;  // seconds, 0 = none announced
+    int32_t authScheme = RTSP_AUTH_NONE;
+    std::string realm;
+    std::string nonce;
+    uint8_t interleavedChannel = 0;
+};
+
+class CRTSPResponseParser {
+public:
+    CRTSPResponseParser() = default;
+    virtual ~CRTSPResponseParser() = default;
+
+    // text is the whole response as received, of any length; method is the
+    // request's RtspMethod. True when the response was accepted.
+    bool ParseResponse(const std::string& text, int method);
+    // Clears everything but the interleaved channel.
+    void Reset();
+
+    const RTSP_RESPONSE& Response() const { return m_response; }
+
+    // Header kinds, as classified by name.
+    enum HeaderKind {
+        HEADER_UNKNOWN = 0,
+        HEADER_CSEQ = 1,
+        HEADER_DATE = 2,
+        HEADER_CONTENT_BASE = 3,
+        HEADER_CONTENT_TYPE = 4,
+        HEADER_CONTENT_LENGTH = 5,
+        HEADER_TRANSPORT = 6,
+        HEADER_SESSION = 7,
+        HEADER_RANGE = 8,
+        HEADER_RTP_INFO = 9,
+        HEADER_EMPTY = 10,
+        HEADER_SERVER = 11,
+        HEADER_ACCEPT_RANGES = 12,
+        HEADER_RTCP_INTERVAL = 13,
+        HEADER_WWW_AUTHENTICATE = 14,
+    };
+    static HeaderKind Classify(const std::string& line);
+
+private:
+    bool ParseStatusLine(const std::string& line);
+    bool HandleHeader(HeaderKind kind, const std::string& line);
+    bool HandleContentBase(const std::string& line);
+    bool HandleSession(const std::string& line);
+    bool HandleAuthenticate(const std::string& line);
+    void ScanInterleaved(const std::string& text);
+
+    RTSP_RESPONSE m_response;
+};
+
+}  // namespace zentavo

@@ -1,0 +1,177 @@
+#include "streaming/RTSPResponseParser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace zentavo;
+
+namespace {
+
+std::string Response(const std::string& status, const std::string& headers, const std::string& body = "") {
+    return status + "\r\n" + headers + "\r\n" + body;
+}
+
+TEST(RTSPResponseParser, SessionAndCSeq) {
+    CRTSPResponseParser p;
+    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", "CSeq: 3\r\nSession: 12AB;timeout=60\r\n"), RTSP_PLAY));
+    EXPECT_EQ(p.Response().protocol, "RTSP/1.0");
+    EXPECT_EQ(p.Response().statusCode, 200u);
+    EXPECT_EQ(p.Response().cseq, 3u);
+    EXPECT_EQ(p.Response().session, "12AB");
+    EXPECT_EQ(p.Response().sessionTimeout, 60);
+
+    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", "CSeq:5\r\nSession: 4711\r\n"), RTSP_OPTIONS));
+    EXPECT_EQ(p.Response().cseq, 5u);
+    EXPECT_EQ(p.Response().session, "4711");
+    EXPECT_EQ(p.Response().sessionTimeout, 60);  // unchanged
+
+    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", "Session: 12AB;timeout=0\r\n"), RTSP_PLAY));
+    EXPECT_EQ(p.Response().sessionTimeout, 30);
+    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", "Session: 12AB;timeout=x\r\n"), RTSP_PLAY));
+    EXPECT_EQ(p.Response().sessionTimeout, 30);
+    EXPECT_FALSE(p.ParseResponse(Response("RTSP/1.0 200 OK", "Session:4711\r\n"), RTSP_PLAY));
+    EXPECT_FALSE(p.ParseResponse(Response("RTSP/1.0 200 OK", "session: 4711\r\n"), RTSP_PLAY));
+
+    p.Reset();
+    EXPECT_TRUE(p.Response().session.empty());
+    EXPECT_EQ(p.Response().cseq, 0u);
+}
+
+TEST(RTSPResponseParser, StatusLines) {
+    const struct {
+        const char* name;
+        std::string text;
+        bool ok;
+    } cases[] = {
+        {"200", "RTSP/1.0 200 OK\r\n\r\n", true},
+        {"401", "RTSP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=cam\r\n\r\n", true},
+        {"404", "RTSP/1.0 404 Not Found\r\nCSeq: 2\r\n\r\n", false},
+        {"empty", "", false},
+        {"no terminator", "RTSP/1.0 200 OK", false},
+        {"no code", "RTSP/1.0 OK\r\n\r\n", false},
+        {"overlong protocol", std::string(200, 'R') + " 200 OK\r\n\r\n", false},
+        {"LF only", "RTSP/1.0 200 OK\nCSeq: 9\n\n", true},
+    };
+    for (const auto& c : cases) {
+        CRTSPResponseParser p;
+        EXPECT_EQ(p.ParseResponse(c.text, RTSP_OPTIONS), c.ok) << c.name;
+    }
+    CRTSPResponseParser p;
+    ASSERT_TRUE(p.ParseResponse("RTSP/1.0 200 OK\nCSeq: 9\n\n", RTSP_OPTIONS));
+    EXPECT_EQ(p.Response().cseq, 9u);
+}
+
+TEST(RTSPResponseParser, HeaderHandling) {
+    const struct {
+        const char* name;
+        std::string headers;
+        bool ok;
+    } cases[] = {
+        {"bad CSeq", "CSeq: x\r\n", false},
+        {"CSeq with blank before colon", "CSeq : 4\r\n", false},
+        {"content-length any case", "CONTENT-LENGTH: 0\r\n", true},
+        {"bad Content-Length", "Content-Length: abc\r\n", false},
+        {"empty Content-Type", "Content-Type:\r\n", false},
+        {"Content-Base with blank", "Content-Base : rtsp://x/\r\n", false},
+        {"Content-Base not rtsp", "Content-Base: http://x/\r\n", true},
+        {"unknown header", "X-Whatever: 1\r\n", true},
+        {"colon at index 1", "X: 1\r\n", true},
+        {"Digest without nonce", "WWW-Authenticate: Digest realm=\"cam\"\r\n", false},
+        {"Digest complete", "WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc\"\r\n", true},
+        {"digest lower case", "WWW-Authenticate: digest realm=\"cam\"\r\n", true},
+        {"scheme word alone", "WWW-Authenticate: Basic\r\n", false},
+        {"header in other case", "www-authenticate: Basic realm=x\r\n", false},
+    };
+    for (const auto& c : cases) {
+        CRTSPResponseParser p;
+        EXPECT_EQ(p.ParseResponse(Response("RTSP/1.0 200 OK", c.headers), RTSP_OPTIONS), c.ok) << c.name;
+    }
+}
+
+TEST(RTSPResponseParser, AuthenticationChallenges) {
+    CRTSPResponseParser p;
+    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 401 Unauthorized", "WWW-Authenticate: Basic realm=\"cam\"\r\n"),
+                                RTSP_DESCRIBE));
+    EXPECT_EQ(p.Response().authScheme, RTSP_AUTH_BASIC);
+    EXPECT_EQ(p.Response().realm, "cam");
+    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 401 Unauthorized",
+                                         "WWW-Authenticate: Basic realm=old\r\n"
+                                         "WWW-Authenticate: Digest realm=\"Basler cam\", nonce=\"0a1b2c\", "
+                                         "stale=FALSE\r\n"),
+                                RTSP_DESCRIBE));
+    EXPECT_EQ(p.Response().authScheme, RTSP_AUTH_DIGEST);
+    EXPECT_EQ(p.Response().realm, "Basler cam");
+    EXPECT_EQ(p.Response().nonce, "0a1b2c");
+    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 401 Unauthorized", "WWW-Authenticate: digest realm=x\r\n"),
+                                RTSP_DESCRIBE));
+    EXPECT_EQ(p.Response().authScheme, RTSP_AUTH_NONE);
+}
+
+TEST(RTSPResponseParser, ChallengeWithAnErrorPageBodyIsAccepted) {
+    const std::string page = "m=\r\n<html>Unauthorized</html>\r\n";
+    CRTSPResponseParser p;
+    EXPECT_TRUE(p.ParseResponse(Response("RTSP/1.0 401 Unauthorized",
+                                         "WWW-Authenticate: Basic realm=cam\r\nContent-Length: " +
+                                             std::to_string(page.size()) + "\r\n",
+                                         page),
+                                RTSP_DESCRIBE));
+    EXPECT_EQ(p.Response().authScheme, RTSP_AUTH_BASIC);
+}
+
+TEST(RTSPResponseParser, DescribeReplyWithSessionDescription) {
+    const std::string sdp =
+        "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
+        "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=Z0IAHw==,aM48gA==\r\na=control:trackID=1\r\n";
+    const std::string headers = "CSeq: 2\r\nContent-Base: rtsp://10.0.0.5/h264?stream=0 \r\n"
+                                "Content-Type: application/sdp\r\nContent-Length: " +
+                                std::to_string(sdp.size()) + "\r\n";
+    CRTSPResponseParser p;
+    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", headers, sdp + "trailing garbage"), RTSP_DESCRIBE));
+    EXPECT_EQ(p.Response().contentBase, "rtsp://10.0.0.5/h264?stream=0");
+    EXPECT_EQ(p.Response().contentType, "application/sdp");
+    EXPECT_EQ(p.Response().contentLength, sdp.size());
+    EXPECT_EQ(p.Response().description.Media(1)->control, "trackID=1");
+    EXPECT_EQ(p.Response().description.parameterSet1.size(), 4u);
+
+    // Announced body missing entirely: the headers never ended.
+    CRTSPResponseParser q;
+    EXPECT_FALSE(q.ParseResponse("RTSP/1.0 200 OK\r\nContent-Length: 50\r\n", RTSP_DESCRIBE));
+    // A body the description parser rejects.
+    EXPECT_FALSE(q.ParseResponse(Response("RTSP/1.0 200 OK", "Content-Length: 4\r\n", "m=\r\n"), RTSP_DESCRIBE));
+    // No Content-Length: an empty description.
+    EXPECT_TRUE(q.ParseResponse(Response("RTSP/1.0 200 OK", "CSeq: 1\r\n", sdp), RTSP_DESCRIBE));
+    EXPECT_TRUE(q.Response().description.Media(1)->control.empty());
+}
+
+TEST(RTSPResponseParser, InterleavedChannelFromSetup) {
+    CRTSPResponseParser p;
+    ASSERT_TRUE(p.ParseResponse(
+        Response("RTSP/1.0 200 OK", "CSeq: 3\r\nSession: 1\r\nTransport: RTP/AVP/TCP;unicast;interleaved=2-3\r\n"),
+        RTSP_SETUP));
+    EXPECT_EQ(p.Response().interleavedChannel, 2);
+    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", "Transport: RTP/AVP/TCP;interleaved=260-261\r\n"),
+                                RTSP_SETUP));
+    EXPECT_EQ(p.Response().interleavedChannel, 4);  // low byte
+    p.Reset();
+    EXPECT_EQ(p.Response().interleavedChannel, 4);  // survives a reset
+    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", "Transport: RTP/AVP/TCP;interleaved=6-7\r\n"),
+                                RTSP_PLAY));
+    EXPECT_EQ(p.Response().interleavedChannel, 4);  // only SETUP replies are scanned
+}
+
+// Headers far beyond what one socket read returns must parse the same.
+TEST(RTSPResponseParser, LongHeadersAndManyHeaders) {
+    std::string headers = "CSeq: 12\r\nServer: " + std::string(70000, 'S') + "\r\n";
+    for (int i = 0; i < 500; ++i) headers += "X-Filler-" + std::to_string(i) + ": " + std::string(100, 'f') + "\r\n";
+    headers += "Session: " + std::string(1000, 'A') + ";timeout=45\r\n";
+    headers += "Content-Type: " + std::string(1000, 'a') + "\r\n";
+    CRTSPResponseParser p;
+    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", headers), RTSP_PLAY));
+    EXPECT_EQ(p.Response().cseq, 12u);
+    EXPECT_EQ(p.Response().session, std::string(1000, 'A'));
+    EXPECT_EQ(p.Response().sessionTimeout, 45);
+    EXPECT_EQ(p.Response().contentType.size(), 255u);
+}
+
+}  // namespace
