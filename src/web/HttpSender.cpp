@@ -127,6 +127,7 @@ void CHttpSender::ReadResponseNumbers(HINTERNET request) {
 
 bool CHttpSender::SendRequest(const HTTP_REQUEST& description) {
     CloseRequest();
+    m_waiter.Rearm();
     m_statusCode = 0;
     m_contentLength = 0;
     if (!Connect())
@@ -187,18 +188,17 @@ bool CHttpSender::SendRequest(const HTTP_REQUEST& description) {
 
 void CHttpSender::CloseRequest() {
     HINTERNET request = m_request.exchange(nullptr);
-    if (request != nullptr)
+    if (request != nullptr) {
         WinHttpCloseHandle(request);
+        m_waiter.Cancel();
+    }
 }
 
 uint32_t CHttpSender::GetAvailableBytes() {
     HINTERNET request = m_request.load();
     if (request == nullptr)
         return 0;
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request, &available))
-        return 0;
-    return available;
+    return m_waiter.WaitForData(request);
 }
 
 uint32_t CHttpSender::ReadBody(ByteArray& out) {
@@ -237,8 +237,8 @@ DWORD CHttpSender::ReadAvailable(HINTERNET request, uint8_t* buffer, DWORD capac
     // Waiting for data first and then asking only for what is there keeps
     // every WinHTTP implementation from holding the read until the whole
     // buffer is filled, which a paced stream may never do.
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request, &available) || available == 0)
+    const DWORD available = m_waiter.WaitForData(request);
+    if (available == 0)
         return 0;
     const DWORD want = std::min(available, capacity);
     DWORD got = 0;

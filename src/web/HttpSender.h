@@ -8,6 +8,7 @@
 #include <string>
 
 #include "web/BaseHttpSender.h"
+#include "web/DataWaiter.h"
 #include "web/WinHttpHandle.h"
 
 namespace Web {
@@ -38,13 +39,14 @@ private:
     uint32_t ChooseAuthScheme(int32_t authHint) const;
     bool PrepareRequest(HINTERNET request, const HTTP_REQUEST& description, uint32_t scheme);
     void ReadResponseNumbers(HINTERNET request);
-    static DWORD ReadAvailable(HINTERNET request, uint8_t* buffer, DWORD capacity);
+    DWORD ReadAvailable(HINTERNET request, uint8_t* buffer, DWORD capacity);
 
     CWinHttpHandle m_session;
     CWinHttpHandle m_connection;
     // Published as soon as it is opened so that CloseRequest on another
     // thread can cancel a blocked send, receive or read.
     std::atomic<HINTERNET> m_request{nullptr};
+    CDataWaiter m_waiter;
 
 public:
     uint32_t m_statusCode = 0;

@@ -2,6 +2,7 @@ set(PORTABLE_SOURCES
     ResultDef.cpp
 )
 set(WIN32_SOURCES
+    DataWaiter.cpp
     HttpSender.cpp
     HUtils.cpp
 )
