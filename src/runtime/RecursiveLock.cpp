@@ -42,14 +42,25 @@ CRecursiveLock::~CRecursiveLock() {
     delete m_state;
 }
 
+// Only the owner touches the recursion count, so it needs no locked
+// instruction.
+int32_t CRecursiveLock::AddRecursion(int32_t delta) {
+    const int32_t value = m_state->recursionCount.load(std::memory_order_relaxed) + delta;
+    m_state->recursionCount.store(value, std::memory_order_relaxed);
+    return value;
+}
+
 void CRecursiveLock::TakeOwnership(uint32_t self) {
     m_state->ownerThreadId.store(self, std::memory_order_relaxed);
     m_state->recursionCount.store(1, std::memory_order_relaxed);
 }
 
 bool CRecursiveLock::TryOnce(uint32_t self) {
+    // Reading first keeps spinning threads from bouncing the cache line
+    // with failed exchanges while the lock is held.
     int32_t expected = 0;
-    if (m_state->lockCount.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
+    if (m_state->lockCount.load(std::memory_order_relaxed) == 0 &&
+        m_state->lockCount.compare_exchange_strong(expected, 1, std::memory_order_acquire)) {
         TakeOwnership(self);
         return true;
     }
@@ -57,7 +68,7 @@ bool CRecursiveLock::TryOnce(uint32_t self) {
     // enough to recognise a recursive acquisition.
     if (m_state->ownerThreadId.load(std::memory_order_relaxed) == self) {
         m_state->lockCount.fetch_add(1, std::memory_order_relaxed);
-        m_state->recursionCount.fetch_add(1, std::memory_order_relaxed);
+        AddRecursion(1);
         return true;
     }
     return false;
@@ -80,7 +91,7 @@ void CRecursiveLock::Lock() {
         return;
     }
     if (m_state->ownerThreadId.load(std::memory_order_relaxed) == self) {
-        m_state->recursionCount.fetch_add(1, std::memory_order_relaxed);
+        AddRecursion(1);
         return;
     }
     WaitForWake();
@@ -90,7 +101,7 @@ void CRecursiveLock::Lock() {
 void CRecursiveLock::Unlock() {
     const uint32_t self = GetCurrentThreadId();
     if (m_state->ownerThreadId.load(std::memory_order_relaxed) != self) return;
-    if (m_state->recursionCount.fetch_sub(1, std::memory_order_relaxed) - 1 > 0) {
+    if (AddRecursion(-1) > 0) {
         m_state->lockCount.fetch_sub(1, std::memory_order_release);
         return;
     }

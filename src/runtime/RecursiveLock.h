@@ -33,6 +33,7 @@ private:
 
     bool TryOnce(uint32_t self);
     void TakeOwnership(uint32_t self);
+    int32_t AddRecursion(int32_t delta);
     void WakeOne();
     void WaitForWake();
 
