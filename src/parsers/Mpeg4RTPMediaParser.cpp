@@ -11,7 +11,12 @@ namespace zentavo {
 namespace {
 constexpr uint8_t VOP_START[4] = {0, 0, 1, 0xB6};
 constexpr uint8_t VISUAL_OBJECT_SEQUENCE_CODE = 0xB0;
-constexpr uint8_t VISUAL_OBJECT_CODE_01 = 0x01;  // video object start codes 00 00 01 0x
+constexpr uint8_t GROUP_OF_VOP_CODE = 0xB3;
+
+// Start codes that open configuration headers: the visual object sequence,
+// and - for encoders that leave that out - a video object (00 to 1F) or a
+// video object layer (20 to 2F).
+bool IsConfigurationStart(uint8_t code) { return code == VISUAL_OBJECT_SEQUENCE_CODE || code <= 0x2F; }
 // A configuration packet without a VOP longer than this is not taken as
 // headers.
 constexpr size_t MAX_BARE_HEADER = 64;
@@ -34,25 +39,34 @@ void CMpeg4RTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
         const size_t length = payload ? packet.PayloadLength() : 0;
         CByteReader in(payload, length);
 
-        // Configuration headers at the start of the packet.
-        size_t offset = 0;
-        if (length >= 5 && in.PeekAt(0) == 0 && in.PeekAt(1) == 0 && in.PeekAt(2) == 1 &&
-            (in.PeekAt(3) == VISUAL_OBJECT_SEQUENCE_CODE || in.PeekAt(3) == VISUAL_OBJECT_CODE_01)) {
-            const size_t vop = in.Find(VOP_START, 4, 4);
-            if (vop != CByteReader::npos) {
-                m_inBandHeader.assign(payload, payload + vop);
-                offset = vop;
-            } else if (length < MAX_BARE_HEADER) {
-                m_inBandHeader.assign(payload, payload + length);
-                offset = length;
+        // Headers in front of the VOP: configuration headers are kept (they
+        // go in front of every later intra-coded VOP); a group of VOP header
+        // stays with its VOP.
+        size_t offset = 0;  // where the bytes to collect begin
+        size_t vopAt = 0;   // where a VOP start code is expected
+        if (length >= 5 && in.PeekAt(0) == 0 && in.PeekAt(1) == 0 && in.PeekAt(2) == 1) {
+            const uint8_t code = in.PeekAt(3);
+            const bool configuration = IsConfigurationStart(code);
+            const size_t vop = configuration || code == GROUP_OF_VOP_CODE ? in.Find(VOP_START, 4, 4)
+                                                                          : CByteReader::npos;
+            if (configuration) {
+                if (vop != CByteReader::npos) {
+                    m_inBandHeader.assign(payload, payload + vop);
+                    offset = vopAt = vop;
+                } else if (length < MAX_BARE_HEADER) {
+                    m_inBandHeader.assign(payload, payload + length);
+                    offset = vopAt = length;
+                }
+            } else if (code == GROUP_OF_VOP_CODE && vop != CByteReader::npos) {
+                vopAt = vop;
             }
         }
 
         // Start of a VOP.
-        if (offset + 4 < length && in.PeekAt(offset) == 0 && in.PeekAt(offset + 1) == 0 &&
-            in.PeekAt(offset + 2) == 1 && in.PeekAt(offset + 3) == VOP_START[3]) {
+        if (vopAt + 4 < length && in.PeekAt(vopAt) == 0 && in.PeekAt(vopAt + 1) == 0 &&
+            in.PeekAt(vopAt + 2) == 1 && in.PeekAt(vopAt + 3) == VOP_START[3]) {
             m_frameBuffer.clear();
-            const uint8_t codingType = in.PeekAt(offset + 4) >> 6;
+            const uint8_t codingType = in.PeekAt(vopAt + 4) >> 6;
             if (codingType == 0) {
                 if (!m_inBandHeader.empty())
                     m_frameBuffer = m_inBandHeader;

@@ -215,6 +215,34 @@ TEST(Mpeg4RTPMediaParser, InBandHeadersAreTakenAndNotDuplicated) {
     EXPECT_EQ(h.client.offered[1].data, Cat(inBand, i1));
 }
 
+// Encoders that keep the configuration out of band put a group of VOP
+// header in front of intra-coded VOPs; others start the headers with the
+// video object rather than the visual object sequence.
+TEST(Mpeg4RTPMediaParser, GroupOfVopAndVideoObjectLedPackets) {
+    Mpeg4Harness h;
+    const Bytes config = MakeConfig(VolFields());
+    h.parser.SetParameterSets(Bytes(), Bytes(), config);
+    const Bytes gov = {0, 0, 1, 0xB3, 0, 0x10, 0x07};
+    const Bytes i1 = MakeVop(true, 2000), p1 = MakeVop(false, 300);
+    h.SendSplit(Cat(gov, i1), 1400);
+    h.SendSplit(p1, 1400);
+    ASSERT_EQ(h.client.offered.size(), 2u);
+    EXPECT_EQ(h.client.offered[0].data, Cat(config, Cat(gov, i1)));
+    EXPECT_EQ(h.client.offered[0].code, FRAME_CODE_DIVX);
+    EXPECT_EQ(h.parser.InBandHeader(), Bytes());  // the group header is not configuration
+
+    VolFields small;
+    small.width = 176;
+    small.height = 144;
+    small.withSequenceHeader = false;
+    const Bytes voLed = MakeConfig(small);
+    ASSERT_EQ(voLed[3], 0x00);
+    h.Send(Cat(voLed, i1), true);
+    ASSERT_EQ(h.client.offered.size(), 3u);
+    EXPECT_EQ(h.client.offered[2].data, Cat(voLed, i1));
+    EXPECT_EQ(h.client.offered[2].width, 176u);
+}
+
 TEST(Mpeg4RTPMediaParser, LongHeaderPacketWithoutVopIsNotStored) {
     Mpeg4Harness h;
     Bytes longHeader = MakeConfig(VolFields());
