@@ -51,8 +51,10 @@ void CBaseThread::CloseThread() {
 }
 
 bool CBaseThread::StartThread(const std::string& name) {
-    m_stopEvent.Reset();
+    // A run that is still alive keeps its stop request: clearing it here
+    // would leave a thread running that its owner believes is stopping.
     if (IsRunning()) return false;
+    m_stopEvent.Reset();
     CloseThread();
     m_name = name;
     // Created suspended so that the handle and id are in place before Run()

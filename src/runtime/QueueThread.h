@@ -27,12 +27,13 @@ public:
 
     virtual bool StartQueue(const std::string& name) {
         m_itemEvent.Reset();
-        if (!StartThread(name)) return false;
-        // Items posted before the first start would otherwise wait for the
-        // next Post to wake the thread.
+        const bool started = StartThread(name);
+        // Items already queued (posted before the first start, or waiting
+        // for a run that is still alive) would otherwise sit until the next
+        // Post wakes the thread.
         CLockGuard guard(m_queueLock);
         if (!m_queue.empty()) m_itemEvent.Set();
-        return true;
+        return started;
     }
 
     virtual bool StopQueue(unsigned ms) {

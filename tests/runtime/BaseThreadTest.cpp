@@ -101,7 +101,6 @@ TEST(BaseThread, StartWhileRunningFailsAndRestartAfterStopWorks) {
     ASSERT_TRUE(thread.started.Wait(kGenerousMs));
     EXPECT_FALSE(thread.StartThread("second"));
     EXPECT_EQ(thread.Name(), "first");
-    // StartThread reset the stop event, but the run is still alive.
     EXPECT_TRUE(thread.StopThread(kGenerousMs));
     thread.started.Reset();
     ASSERT_TRUE(thread.StartThread("again"));
@@ -147,6 +146,16 @@ TEST(BaseThread, JoinPastTimeoutLogsAndWaitsForTheEnd) {
                                  " for device 127.0.0.1:80 was not stopped during 50 milliseconds");
     EXPECT_EQ(lines[1].level, LOG_INFO);
     EXPECT_EQ(lines[1].text, "zentavo::CBaseThread::JoinThread: Thread " + name + " was stopped correctly");
+}
+
+TEST(BaseThread, FailedStartKeepsThePendingStopRequest) {
+    CSlowThread thread(nullptr);
+    ASSERT_TRUE(thread.StartThread("slow"));
+    thread.StopEvent().Set();
+    EXPECT_FALSE(thread.StartThread("again"));
+    EXPECT_TRUE(thread.IsStopRequested());
+    thread.release.Set();
+    EXPECT_TRUE(thread.JoinThread(kGenerousMs));
 }
 
 TEST(BaseThread, ThreadCannotJoinOrStopItself) {
