@@ -1,7 +1,9 @@
 set(PORTABLE_SOURCES
     BaslerRequest.cpp
+    StreamChoices.cpp
 )
 set(WIN32_SOURCES
     ParamExchange.cpp
     BaslerIO.cpp
+    BaslerChannelHelper.cpp
 )

@@ -44,7 +44,6 @@ protected:
     void ReportStreamLost();
     bool StartCaptureThread();
     void StopThread();
-    bool IsStopRequested() { return m_stopEvent.Wait(0); }
     // "Camera <address>" or "Video-server <address> (channel <n>)".
     std::string ChannelName() const;
 

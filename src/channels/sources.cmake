@@ -3,4 +3,5 @@ set(PORTABLE_SOURCES
 set(WIN32_SOURCES
     ChannelFactory.cpp
     BaseCameraChannel.cpp
+    MJPEGChannelHTTP.cpp
 )

@@ -1,5 +1,6 @@
 set(PORTABLE_SOURCES
     BaslerRequestTest.cpp
+    StreamChoicesTest.cpp
 )
 set(WIN32_SOURCES
 )

@@ -1,4 +1,6 @@
 set(PORTABLE_SOURCES
 )
 set(WIN32_SOURCES
+    StreamConfigTest.cpp
+    MjpegChannelTest.cpp
 )
