@@ -3,4 +3,5 @@ set(PORTABLE_SOURCES
     StreamChoicesTest.cpp
 )
 set(WIN32_SOURCES
+    ParamExchangeOverHttpTest.cpp
 )
