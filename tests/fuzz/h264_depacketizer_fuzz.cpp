@@ -1,0 +1,19 @@
+// H.264 depacketizer over a sequence of packets (see parsers/FuzzPackets.h).
+#include <cstddef>
+#include <cstdint>
+
+#include "parsers/FuzzPackets.h"
+#include "parsers/H264RTPMediaParser.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace halvencap_fuzz;
+    FuzzDriver driver;
+    FuzzClient client;
+    {
+        zentavo::CH264RTPMediaParser parser(&driver);
+        parser.SetClient(&client);
+        RunDepacketizer(parser, data, size);
+    }
+    Require(driver.factory.outstanding == 0, "frames not released");
+    return 0;
+}
