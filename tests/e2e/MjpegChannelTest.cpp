@@ -27,6 +27,12 @@ bool IsWholeJpeg(const std::vector<uint8_t>& d) {
     return d.size() > 4 && d[0] == 0xFF && d[1] == 0xD8 && d[d.size() - 2] == 0xFF && d[d.size() - 1] == 0xD9;
 }
 
+int64_t Ticks(const SYSTEMTIME& t) {
+    FILETIME f;
+    SystemTimeToFileTime(&t, &f);
+    return (static_cast<int64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+}
+
 int64_t SecondsFromNow(const SYSTEMTIME& t) {
     SYSTEMTIME now;
     GetSystemTime(&now);
@@ -110,16 +116,26 @@ TEST_F(MjpegLive, FramesArriveWholeWithSizeCodeAndTime) {
         EXPECT_TRUE(f.captureTimeSet);
         EXPECT_LE(std::llabs(SecondsFromNow(f.captureTime)), 60);
     }
+    // Fourteen intervals at the camera's 10 pictures a second.
+    const int64_t spanMs = (Ticks(frames[14].captureTime) - Ticks(frames[0].captureTime)) / 10000;
+    EXPECT_GE(spanMs, 1100);
+    EXPECT_LT(spanMs, 10000);
     // Consecutive pictures differ: nothing was delivered twice.
     EXPECT_NE(frames[0].data, frames[1].data);
     SaveArtifact("mjpeg-live.mjpeg", frames);
 
-    // One configuration read, then the stream.
+    // The configuration read comes first, the stream after the writes.
     const auto log = camera->Log();
     ASSERT_GE(log.size(), 2u);
     EXPECT_NE(log[0].find("/cgi-bin/param_if.cgi?NumActions=17&Action_0=Global.OperationMode.GetValue"),
               std::string::npos);
-    EXPECT_NE(log[1].find("GET /cgi-bin/mjpeg?stream=0&mode=live"), std::string::npos);
+    size_t streams = 0;
+    for (const auto& l : log)
+        if (l.rfind("GET /cgi-bin/mjpeg?stream=0&mode=live ", 0) == 0) ++streams;
+    EXPECT_EQ(streams, 1u);
+    const auto params = camera->Params();
+    EXPECT_EQ(params.at("Sensor.FrameRateMode"), "Fps_10");
+    EXPECT_EQ(params.at("Global.OperationMode"), "Normal");
 }
 
 TEST_F(MjpegLive, StartStopManyTimesLeavesNoThreadOrHandleBehind) {
@@ -203,7 +219,8 @@ TEST_F(MjpegFaults, AHungCameraLosesTheSignalThenRetriesEveryRequestTimeout) {
     CMJPEGChannelHTTP channel(0, &driver, &callback);
     ASSERT_TRUE(channel.Start(settings));
     ASSERT_TRUE(callback.WaitFrames(3, 30s));
-    ASSERT_TRUE(camera->Set("hang=1"));
+    // The open stream ends and every new request hangs.
+    ASSERT_TRUE(camera->Set("hang=1&drop_after=1"));
     ASSERT_TRUE(callback.WaitStreamLost(1, 30s));
     EXPECT_EQ(channel.GetState(), CAMERA_SIGNAL_LOST);
     ASSERT_TRUE(driver.WaitForLine("Signal was lost for camera 127.0.0.1", 5s));
@@ -211,7 +228,7 @@ TEST_F(MjpegFaults, AHungCameraLosesTheSignalThenRetriesEveryRequestTimeout) {
     ASSERT_TRUE(callback.WaitStreamLost(2, 30s));
     EXPECT_EQ(driver.CountContaining("Signal was lost"), 1u);
 
-    ASSERT_TRUE(camera->Set("hang=0"));
+    ASSERT_TRUE(camera->Set("hang=0&drop_after=0"));
     const size_t before = callback.Frames();
     ASSERT_TRUE(callback.WaitFrames(before + 3, 60s));
     EXPECT_EQ(channel.GetState(), CAMERA_STREAMING);
