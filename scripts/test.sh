@@ -135,11 +135,30 @@ fi
 echo "== building win64"
 if build_config "$BUILD/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64-mingw.cmake"; then
     start_camsim
+    export HALVENCAP_ARTIFACTS="$BUILD/artifacts"
+    rm -rf "$HALVENCAP_ARTIFACTS"; mkdir -p "$HALVENCAP_ARTIFACTS"
     (cd "$BUILD/win64/bin" && WINEPREFIX="$HALVENCAP_WINEPREFIX64" timeout 1800 /usr/lib/wine/wine64 halvencap_tests.exe \
         --gtest_output=xml:"Z:${REPORTS//\//\\}\\win64.xml") >"$REPORTS/win64.log" 2>&1
     tail -3 "$REPORTS/win64.log"
     gtest_stage win64 "$REPORTS/win64.xml"
     stop_camsim
+    # What the driver delivered must decode with an independent decoder.
+    dp=0; df=0
+    for art in "$HALVENCAP_ARTIFACTS"/*; do
+        [ -f "$art" ] || continue
+        case "$art" in
+            *.mjpeg) fmt=(-f mjpeg) ;;
+            *.h264) fmt=(-f h264) ;;
+            *.m4v) fmt=(-f m4v) ;;
+            *) fmt=() ;;
+        esac
+        if errors=$(ffmpeg -hide_banner -nostdin -v error "${fmt[@]}" -i "$art" -f null - 2>&1) && [ -z "$errors" ]; then
+            dp=$((dp + 1))
+        else
+            df=$((df + 1)); echo "decode of $(basename "$art") failed: $errors" | head -5
+        fi
+    done
+    stage_result decode "$dp" "$df"
 else
     echo "win64 build failed:"; tail -30 "$BUILD/win64.build.log"; stage_result win64 0 1
 fi
