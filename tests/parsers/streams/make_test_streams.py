@@ -30,6 +30,7 @@ RTP_STREAMS = [
     ("h264_352_sdp", "h264", 352, 288, 100, 20, False),
     ("mpeg4_640", "mpeg4", 640, 480, 150, 25, True),
     ("mpeg4_350_sdp", "mpeg4", 350, 250, 100, 20, False),
+    ("mpeg4_1080", "mpeg4", 1920, 1080, 40, 20, True),
 ]
 MJPEG_STREAMS = [
     ("mjpeg_1280", 1280, 720, 40),
