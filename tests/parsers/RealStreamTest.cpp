@@ -114,27 +114,26 @@ std::string RunCapture(const std::string& command) {
 }
 
 struct DecodeResult {
-    bool clean = false;      // ffmpeg exited 0 and reported nothing
+    bool clean = false;      // decoded and nothing reported
     std::string errors;
     uint32_t frames = 0;     // frames ffprobe counted
     uint32_t width = 0, height = 0;
 };
 
+// ffprobe decodes every frame to count them and reports decoding errors on
+// its error output.
 DecodeResult Decode(const std::string& path, const std::string& format) {
     DecodeResult r;
     const std::string err = path + ".err";
-    const int rc = std::system(("ffmpeg -nostdin -v error -f " + format + " -i '" + path + "' -f null - 2>'" + err +
-                                "'")
-                                   .c_str());
-    const Bytes e = ReadFile(err);
-    r.errors.assign(e.begin(), e.end());
-    r.clean = rc == 0 && r.errors.empty();
     std::istringstream probe(RunCapture("ffprobe -v error -f " + format +
                                         " -count_frames -select_streams v:0 -show_entries "
                                         "stream=width,height,nb_read_frames -of csv=p=0 '" +
-                                        path + "' 2>/dev/null"));
+                                        path + "' 2>'" + err + "'"));
     char comma;
     probe >> r.width >> comma >> r.height >> comma >> r.frames;
+    const Bytes e = ReadFile(err);
+    r.errors.assign(e.begin(), e.end());
+    r.clean = probe && r.errors.empty();
     return r;
 }
 
