@@ -4,6 +4,7 @@
 // "IO.MonitorAll" bit mask.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@ public:
 
     bool ChangeOutputState(uint32_t index, uint32_t state) override;
     bool GetInputStates(uint32_t count) override;
+    void OnStart() override;
     void OnStop() override;
 
     const IO_LINE_LISTS& Lines() const { return m_lines; }
@@ -39,13 +41,17 @@ private:
 
     bool Perform(CBaslerRequest& request, Web::CHttpSender& sender, CEvent& stopEvent);
     bool ConfigureLines(Role role, Web::CHttpSender& sender, CEvent& stopEvent);
-    bool AnsweredBefore() const;
+    bool ConfigureLine(Role role, uint32_t line, Web::CHttpSender& sender, CEvent& stopEvent);
+    void ForgetConfiguration();
+    bool OutputSideAnswered() const;
 
     Web::CHttpSender m_inputSender;
     Web::CHttpSender m_outputSender;
     IO_LINE_LISTS m_lines;
-    volatile bool m_inputsConfigured = false;
-    volatile bool m_outputsConfigured = false;
+    // Written by both I/O threads and by the host's stop; a stale value costs
+    // at most one more configuration or one more failed attempt.
+    std::atomic<bool> m_inputsConfigured{false};
+    std::atomic<bool> m_outputsConfigured{false};
 };
 
 }  // namespace zentavo

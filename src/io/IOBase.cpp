@@ -7,7 +7,10 @@ namespace zentavo {
 CIOBase::CIOBase(IDriver* driver)
     : m_driver(driver),
       m_inputThread(driver, this, &CIOBase::GetInputStatesWrapper),
-      m_outputThread(driver, this, &CIOBase::ApplyOutputState) {}
+      m_outputThread(driver, this, &CIOBase::ApplyOutputState) {
+    // Every line known and unknown from the start, as after any reset.
+    ResetCaches();
+}
 
 CIOBase::~CIOBase() { ShutDownThreads(); }
 

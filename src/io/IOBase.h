@@ -40,6 +40,11 @@ public:
 
     virtual ~CIOBase();
 
+    // Polling period of the input thread; set it before StartIO.
+    void SetPollPeriod(uint32_t periodMs) { m_inputThread.SetPeriod(periodMs); }
+    bool IsInputThreadRunning() const { return m_inputThread.IsRunning(); }
+    bool IsOutputThreadRunning() const { return m_outputThread.IsRunning(); }
+
 protected:
     void GetInputStatesWrapper();
     void SetOutputStateWrapper(uint32_t index, uint32_t state);

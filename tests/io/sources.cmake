@@ -1,4 +1,7 @@
 set(PORTABLE_SOURCES
 )
 set(WIN32_SOURCES
+    IOBaseTest.cpp
+    IOLineListsTest.cpp
+    BaslerIOTest.cpp
 )
