@@ -224,6 +224,30 @@ TEST(TickThread, TicksRepeatedlyUntilStopped) {
     EXPECT_EQ(owner.ticks.load(), after);
 }
 
+TEST(TickThread, DestroyedWhileTickingStopsFirst) {
+    CTickOwner owner;
+    {
+        TTickThread<CTickOwner, bool> thread(nullptr, &owner, &CTickOwner::OnTick, 1);
+        ASSERT_TRUE(thread.StartImmediate("busy"));
+        EXPECT_TRUE(owner.ticked.Wait(kGenerousMs));
+    }
+    const int after = owner.ticks.load();
+    owner.ticked.Reset();
+    EXPECT_FALSE(owner.ticked.Wait(50));
+    EXPECT_EQ(owner.ticks.load(), after);
+}
+
+TEST(OutputHandler, DestroyedWithQueuedItemsDeletesThem) {
+    COutputOwner owner;
+    {
+        TOutputHandler<COutputOwner> handler(nullptr, &owner, &COutputOwner::Apply);
+        ASSERT_TRUE(handler.StartQueue("out"));
+        for (uint32_t i = 0; i < 100; ++i) handler.Post(new COutputState(i, 1));
+    }
+    std::lock_guard<std::mutex> lock(owner.mutex);
+    EXPECT_LE(owner.calls.size(), 100u);
+}
+
 TEST(TickThread, WithoutOwnerTicksDoNothing) {
     TTickThread<CTickOwner, bool> thread(nullptr, nullptr, nullptr, 1);
     ASSERT_TRUE(thread.StartImmediate("idle"));
