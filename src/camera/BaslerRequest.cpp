@@ -77,6 +77,23 @@ private:
     size_t m_pos = 0;
 };
 
+// True when some line of body has exactly key before its first "=", as in
+// "Return_1=..." (and not "Return_10=..." or a value that merely mentions it).
+bool HasAnswerLine(const std::string& body, const std::string& key) {
+    size_t lineStart = 0;
+    while (lineStart <= body.size()) {
+        size_t lineEnd = body.find_first_of(kLineEnds, lineStart);
+        if (lineEnd == std::string::npos)
+            lineEnd = body.size();
+        const size_t separator = body.find('=', lineStart);
+        if (separator != std::string::npos && separator < lineEnd &&
+            Trim(body.substr(lineStart, separator - lineStart)) == key)
+            return true;
+        lineStart = lineEnd + 1;
+    }
+    return false;
+}
+
 // One group's inner text: index, comma, quote, name.
 bool ParseGroup(const std::string& group, uint32_t& index, std::string& name) {
     CTextCursor cursor(group);
@@ -171,7 +188,7 @@ CResultDef CBaslerRequest::ProcessResponse(const std::string& body,
         PARAM_PAIR& action = m_actions[i];
         const unsigned number = static_cast<unsigned>(i);
         const std::string returnKey = FormatString("Return_%u", number);
-        if (body.find(returnKey) != std::string::npos) {
+        if (HasAnswerLine(body, returnKey)) {
             action.value = FindValue(returnKey, "=", body, kLineEnds);
             continue;
         }

@@ -8,6 +8,8 @@ namespace {
 
 const char* const kProcess = "zentavo::CBaslerRequest::ProcessResponse";
 
+std::string Msg(const std::string& text) { return std::string(kProcess) + ": " + text; }
+
 TEST(BaslerRequestBuild, SelectorExampleRendersExactly) {
     CBaslerRequest request;
     request.AddSetValue("IO.IOSelector", 1u);
@@ -72,8 +74,6 @@ TEST_P(BaslerRequestResponse, Outcome) {
     EXPECT_EQ(std::string(c.message), result.m_text);
 }
 
-std::string Msg(const std::string& text) { return std::string(kProcess) + ": " + text; }
-
 const std::string kEmpty = Msg("Incorrect response from the Basler IP device");
 const std::string kEmptyNamed = Msg("Incorrect response from the cam:80");
 const std::string kRefusedWithParam = Msg(
@@ -122,7 +122,7 @@ TEST(BaslerRequestResponse, ValuesAreReadFromTheirLines) {
     EXPECT_EQ(0u, range.max);
 }
 
-TEST(BaslerRequestResponse, ElevenActionsLetActionTenCoverActionOne) {
+TEST(BaslerRequestResponse, AnswerToActionTenDoesNotStandInForActionOne) {
     CBaslerRequest request;
     for (int i = 0; i < 11; ++i)
         request.AddGetValue("P" + std::to_string(i));
@@ -132,9 +132,26 @@ TEST(BaslerRequestResponse, ElevenActionsLetActionTenCoverActionOne) {
             body += "Return_" + std::to_string(i) + "=v" + std::to_string(i) + "\r\n";
     }
     CResultDef result = request.ProcessResponse(body, "");
-    EXPECT_TRUE(result.Succeeded()) << result.m_text;
-    EXPECT_EQ("", request.GetValue("P1"));
-    EXPECT_EQ("v10", request.GetValue("P10"));
+    EXPECT_EQ(13, result.m_code);
+    EXPECT_EQ(Msg("Option \"P1.GetValue\" was not found in response from the Basler IP device"),
+              result.m_text);
+
+    body += "Return_1=v1\r\n";
+    CBaslerRequest again;
+    for (int i = 0; i < 11; ++i)
+        again.AddGetValue("P" + std::to_string(i));
+    EXPECT_TRUE(again.ProcessResponse(body, "").Succeeded());
+    EXPECT_EQ("v1", again.GetValue("P1"));
+    EXPECT_EQ("v10", again.GetValue("P10"));
+}
+
+TEST(BaslerRequestResponse, KeyMentionedOnlyInsideAValueIsNoAnswer) {
+    CBaslerRequest request;
+    request.AddGetValue("A");
+    request.AddGetValue("B");
+    CResultDef result = request.ProcessResponse("Return_0=Return_1\r\nReturn_1\r\n", "");
+    EXPECT_EQ(13, result.m_code);
+    EXPECT_EQ("Return_1", request.GetValue("A"));
 }
 
 TEST(BaslerRequestResponse, FailureLeavesLaterActionsUntouched) {
