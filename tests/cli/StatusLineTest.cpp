@@ -50,6 +50,7 @@ TEST(CliStatusLine, Format) {
     s.fps = 10.04;
     s.kbps = 4321.4;
     s.state = 0;
+    s.everStreamed = true;
     s.reconnects = 1;
     s.lost = 2;
     s.lastLog = "Camera 127.0.0.1 is online";
@@ -59,7 +60,10 @@ TEST(CliStatusLine, Format) {
     s.state = 2;
     s.lastLog.clear();
     EXPECT_EQ(FormatStatus(s), "01:15 | 759 frames | 10.0 fps | 4321 kbit/s | no signal | reconnects 1 | lost 2");
-    EXPECT_STREQ(CameraStateName(STATE_UNKNOWN), "starting");
+    s.everStreamed = false;
+    EXPECT_NE(FormatStatus(s).find("| connecting |"), std::string::npos);
+    EXPECT_STREQ(CameraStateName(STATE_UNKNOWN, false), "starting");
+    EXPECT_STREQ(CameraStateName(0, false), "streaming");
     EXPECT_EQ(FormatBytes(512), "512 B");
     EXPECT_EQ(FormatBytes(1536), "1.5 KiB");
     EXPECT_EQ(FormatBytes(3 * 1024 * 1024), "3.0 MiB");

@@ -126,6 +126,7 @@ int RunRecord(const Options& o, Console& console) {
             s.fps = rates.FramesPerSecond();
             s.kbps = rates.KilobitsPerSecond();
             s.state = tracker.State();
+            s.everStreamed = tracker.EverStreamed();
             s.reconnects = tracker.Reconnects();
             s.lost = callback.Lost();
             s.lastLog = sink.LastLine();

@@ -5,12 +5,10 @@
 namespace zentavo {
 namespace cli {
 
-const char* CameraStateName(int state) {
-    switch (state) {
-        case STATE_UNKNOWN: return "starting";
-        case 0: return "streaming";
-        default: return "no signal";
-    }
+const char* CameraStateName(int state, bool everStreamed) {
+    if (state == 0) return "streaming";
+    if (state == STATE_UNKNOWN) return "starting";
+    return everStreamed ? "no signal" : "connecting";
 }
 
 void RateMeter::Add(double seconds, uint64_t frames, uint64_t bytes) {
@@ -49,7 +47,7 @@ std::string FormatStatus(const StatusSnapshot& s) {
     char text[200];
     std::snprintf(text, sizeof text, "%02u:%02u | %llu frames | %.1f fps | %.0f kbit/s | %s | reconnects %u | lost %llu",
                   total / 60, total % 60, static_cast<unsigned long long>(s.frames), s.fps, s.kbps,
-                  CameraStateName(s.state), s.reconnects, static_cast<unsigned long long>(s.lost));
+                  CameraStateName(s.state, s.everStreamed), s.reconnects, static_cast<unsigned long long>(s.lost));
     std::string line = text;
     if (!s.lastLog.empty()) line += " | last: " + s.lastLog;
     return line;

@@ -12,8 +12,9 @@ namespace cli {
 
 constexpr int STATE_UNKNOWN = -1;  // no channel, or the driver gave no state
 
-// States of GetChannelState: 0 streaming, anything else not streaming.
-const char* CameraStateName(int state);
+// States of GetChannelState: 0 streaming, anything else not streaming,
+// which before the first stream means the driver is still connecting.
+const char* CameraStateName(int state, bool everStreamed);
 
 // Rates over a sliding window of samples (elapsed seconds, totals).
 class RateMeter {
@@ -55,6 +56,7 @@ struct StatusSnapshot {
     double fps = 0;
     double kbps = 0;
     int state = STATE_UNKNOWN;
+    bool everStreamed = false;
     uint32_t reconnects = 0;
     uint64_t lost = 0;
     std::string lastLog;
