@@ -209,6 +209,26 @@ TEST_F(HttpSenderTest, CloseRequestFromAnotherThreadEndsABlockedRead) {
     server.ReleaseHangs();
 }
 
+TEST_F(HttpSenderTest, CloseRequestFromAnotherThreadEndsABlockedReadBody) {
+    ScriptedAnswer answer = ScriptedAnswer::Ok("head");
+    answer.announcedLength = 1000;
+    answer.stallAfterBody = true;
+    server.Push(answer);
+    CHttpSender sender(Device(server.Port(), "", "", 60000));
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/slow")));
+    EXPECT_EQ(4u, sender.GetAvailableBytes());
+    auto reader = std::async(std::launch::async, [&] {
+        ByteArray body;
+        sender.ReadBody(body);
+        return Text(body);
+    });
+    std::this_thread::sleep_for(milliseconds(300));
+    sender.CloseRequest();
+    ASSERT_EQ(std::future_status::ready, reader.wait_for(kWait));
+    EXPECT_EQ("head", reader.get());
+    server.ReleaseHangs();
+}
+
 TEST_F(HttpSenderTest, ConnectionIsReusedAcrossRequests) {
     server.Push(ScriptedAnswer::Ok("one"));
     server.Push(ScriptedAnswer::Ok("two"));
