@@ -140,6 +140,8 @@ void CIOBase::SetOutputStateWrapper(uint32_t index, uint32_t state) {
         return;
     }
     ResetCaches();
+    // An exchange cut short by StopIO says nothing about the device.
+    if (m_outputThread.IsStopRequested()) return;
     NotifyFailure();
     if (m_outputErrorArmed) {
         m_outputErrorArmed = false;
@@ -157,6 +159,7 @@ void CIOBase::GetInputStatesWrapper() {
         return;
     }
     ResetCaches();
+    if (m_inputThread.IsStopRequested()) return;
     NotifyFailure();
     if (m_inputErrorArmed) {
         m_inputErrorArmed = false;

@@ -304,6 +304,7 @@ TEST_F(BaslerIOTest, StopDuringHungExchangesReturnsPromptly) {
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_LT(took, std::chrono::milliseconds(driver.device.requestTimeoutMs + 1000));
     EXPECT_EQ(driver.CountContaining("terminated"), 0u);
+    EXPECT_EQ(callback.Failures(), 0u);
     ASSERT_TRUE(camera->Set("hang=0"));
 }
 

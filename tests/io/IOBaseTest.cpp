@@ -45,8 +45,10 @@ public:
         bool ok = true;
         std::vector<uint32_t> states;
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
+            std::unique_lock<std::mutex> lock(m_mutex);
             ++m_polls;
+            m_cv.notify_all();
+            m_cv.wait(lock, [&] { return !m_gateClosed; });
             if (!m_pollResults.empty()) {
                 ok = m_pollResults.front();
                 m_pollResults.pop_front();
@@ -55,7 +57,6 @@ public:
             }
             states = m_inputs;
         }
-        m_cv.notify_all();
         if (!ok) return false;
         for (uint32_t i = 0; i < states.size(); ++i) OnInputState(i, states[i]);
         return true;
@@ -272,6 +273,27 @@ TEST_F(IOBaseTest, StopDiscardsQueuedChangesAndRefusesNewOnes) {
     EXPECT_EQ(io->Changes(), (std::vector<Change>{{0, 1}}));
     EXPECT_FALSE(io->SetOutputState(0, 2));
     EXPECT_EQ(io->Changes().size(), 1u);
+}
+
+TEST_F(IOBaseTest, ExchangesCutShortByStopAreNoDeviceFailures) {
+    Make(1, 1);
+    io->SetInputOk(false);
+    io->SetOutputOk(false);
+    io->CloseGate();
+    ASSERT_TRUE(io->StartIO());
+    ASSERT_TRUE(io->WaitPolls(1));
+    ASSERT_TRUE(io->WaitChanges(1));
+    EXPECT_TRUE(io->StopIO());  // releases both, and both fail
+    EXPECT_EQ(callback.Failures(), 0u);
+    EXPECT_TRUE(driver.Lines().empty());
+
+    // The next run reports failures as usual.
+    io->OpenGate();
+    ASSERT_TRUE(io->StartIO());
+    EXPECT_TRUE(callback.WaitFailures(2, 10s));
+    EXPECT_TRUE(io->StopIO());
+    EXPECT_EQ(driver.CountContaining(kInputFailure), 1u);
+    EXPECT_EQ(driver.CountContaining(kOutputFailure), 1u);
 }
 
 TEST_F(IOBaseTest, SteadyInputReportedOnceAndAgainAfterReadFailure) {
