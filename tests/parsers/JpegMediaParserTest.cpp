@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "parsers/FrameCodes.h"
@@ -268,6 +269,17 @@ TEST(TestFrameFactory, DetectsWritesBeyondCapacityAndBadReleases) {
     EXPECT_EQ(factory.Released(), 3u);
     ASSERT_EQ(factory.ReleasedRecords().size(), 3u);
     EXPECT_EQ(factory.ReleasedRecords()[0].data, Bytes(8, 1));
+}
+
+TEST(TestFrameFactory, WaitsForReleasesFromAnotherThread) {
+    TestFrameFactory factory;
+    std::thread worker([&] {
+        for (int i = 0; i < 3; ++i) factory.ReleaseFrame(factory.CreateFrame(FRAME_CODE_H264, 16, "x"));
+    });
+    EXPECT_TRUE(factory.WaitForReleased(3, std::chrono::seconds(10)));
+    worker.join();
+    EXPECT_FALSE(factory.WaitForReleased(4, std::chrono::milliseconds(1)));
+    EXPECT_EQ(factory.Outstanding(), 0u);
 }
 
 }  // namespace

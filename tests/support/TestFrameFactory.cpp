@@ -55,19 +55,27 @@ zentavo::ipcapture::IHostFrame* TestFrameFactory::CreateFrame(uint32_t code, uin
 }
 
 void TestFrameFactory::ReleaseFrame(zentavo::ipcapture::IHostFrame* frame) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = std::find(m_live.begin(), m_live.end(), frame);
-    if (it == m_live.end()) {
-        ++m_badReleases;
-        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = std::find(m_live.begin(), m_live.end(), frame);
+        if (it == m_live.end()) {
+            ++m_badReleases;
+            return;
+        }
+        TestFrame* own = *it;
+        m_live.erase(it);
+        FrameRecord record = own->Record(m_keepData);
+        if (record.overrun) ++m_overruns;
+        m_records.push_back(std::move(record));
+        ++m_released;
+        delete own;
     }
-    TestFrame* own = *it;
-    m_live.erase(it);
-    FrameRecord record = own->Record(m_keepData);
-    if (record.overrun) ++m_overruns;
-    m_records.push_back(std::move(record));
-    ++m_released;
-    delete own;
+    m_releasedChanged.notify_all();
+}
+
+bool TestFrameFactory::WaitForReleased(size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_releasedChanged.wait_for(lock, timeout, [&] { return m_released >= count; });
 }
 
 void TestFrameFactory::SetKeepData(bool keep) {

@@ -6,6 +6,8 @@
 // Thread-safe: frames may be created and released on any thread.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -84,10 +86,14 @@ public:
     // Releases of frames this factory did not create or already released.
     size_t BadReleases() const;
     std::vector<FrameRecord> ReleasedRecords() const;
+    // Waits until at least count frames have been released in total; false
+    // when the time-out passed first.
+    bool WaitForReleased(size_t count, std::chrono::milliseconds timeout) const;
     void ClearRecords();
 
 private:
     mutable std::mutex m_mutex;
+    mutable std::condition_variable m_releasedChanged;
     std::vector<TestFrame*> m_live;
     std::vector<FrameRecord> m_records;
     size_t m_created = 0;
