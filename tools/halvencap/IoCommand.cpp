@@ -98,13 +98,13 @@ int RunIo(const Options& o, Console& console) {
         }
     }
     io->StopIO();
-    driver.reset();
 
     std::string inputs;
     for (const auto& entry : callback.Inputs())
         inputs += (inputs.empty() ? "" : ", ") + std::to_string(entry.first) + " " + InputStateName(entry.second);
     console.Print("inputs: " + (inputs.empty() ? std::string("not read") : inputs) + "; I/O failures: " +
                   std::to_string(callback.Failures()) + (interrupted ? " (stopped by the user)" : ""));
+    driver.reset();
     if (!queued) return EXIT_FAILURE_OTHER;
     if (callback.Failures() != 0) {
         console.Error("halvencap: device " + DeviceText(o) +

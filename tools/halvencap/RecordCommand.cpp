@@ -135,8 +135,9 @@ int RunRecord(const Options& o, Console& console) {
         }
     }
     const double duration = elapsed();
+    // Once the channel is stopped no frame can come: finish the files before
+    // anything else, so that what was recorded is safe whatever follows.
     video->StopChannel(0);
-    driver.reset();
     recorder.Close();
     console.EndStatus();
 
@@ -157,6 +158,7 @@ int RunRecord(const Options& o, Console& console) {
                   tracker.Reconnects(), static_cast<unsigned long long>(callback.Lost()),
                   static_cast<unsigned long long>(callback.Refused()), static_cast<unsigned long long>(stats.skipped));
     console.Print(line);
+    driver.reset();
     if (stats.writeErrors != 0) {
         console.Error("halvencap: " + std::to_string(stats.writeErrors) + " frames could not be written to " + o.outDir);
         return EXIT_FAILURE_OTHER;
