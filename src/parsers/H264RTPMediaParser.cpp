@@ -147,16 +147,17 @@ bool CH264RTPMediaParser::HandleStapA(const uint8_t* payload, size_t length) {
 }
 
 bool CH264RTPMediaParser::HandleFuA(const uint8_t* payload, size_t length) {
-    if (length < 2) return false;
-    const uint8_t indicator = payload[0];
-    const uint8_t header = payload[1];
+    CByteReader in(payload, length);
+    const uint8_t indicator = in.ReadU8();
+    const uint8_t header = in.ReadU8();
+    if (!in.Ok()) return false;
     if (header & 0x80) {
         if (TypeOf(header) == NAL_IDR && m_frameBuffer.empty() && !m_startUp) InsertParameterSets();
         const uint8_t nalHeader = static_cast<uint8_t>((indicator & 0xE0) | TypeOf(header));
         m_frameBuffer.insert(m_frameBuffer.end(), START_CODE, START_CODE + 3);
         m_frameBuffer.push_back(nalHeader);
     }
-    m_frameBuffer.insert(m_frameBuffer.end(), payload + 2, payload + length);
+    m_frameBuffer.insert(m_frameBuffer.end(), in.Current(), in.Current() + in.Remaining());
     return true;
 }
 

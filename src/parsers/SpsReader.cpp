@@ -26,11 +26,12 @@ void SkipScalingList(CBitReader& bits, int entries) {
 // End of the NAL unit that starts at begin: the next 00 00 00 or 00 00 01.
 // Inside a NAL unit these cannot occur (emulation prevention), so reading
 // stops where the parameter set ends instead of running into the next unit.
-size_t NalEnd(const uint8_t* data, size_t size, size_t begin) {
-    for (size_t i = begin; i + 2 < size; ++i) {
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] <= 1) return i;
+size_t NalEnd(const CByteReader& range, size_t begin) {
+    static const uint8_t zeros[2] = {0, 0};
+    for (size_t i = range.Find(zeros, 2, begin); i != CByteReader::npos; i = range.Find(zeros, 2, i + 1)) {
+        if (i + 2 < range.Size() && range.Data()[i + 2] <= 1) return i;
     }
-    return size;
+    return range.Size();
 }
 
 bool ParseSps(CBitReader& bits, CPictureSize& out) {
@@ -97,7 +98,7 @@ bool CSpsReader::Read(const uint8_t* data, size_t size, CPictureSize& out) {
         const size_t header = at + 3;
         if (header >= size || (data[header] & 0x1F) != NAL_TYPE_SPS) continue;
         const size_t begin = header + 1;
-        const size_t end = NalEnd(data, size, begin);
+        const size_t end = NalEnd(range, begin);
         CBitReader bits(data + begin, end - begin, true);
         CPictureSize picture;
         if (!ParseSps(bits, picture)) return false;

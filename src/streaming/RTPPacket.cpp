@@ -64,11 +64,11 @@ bool CRTPPacket::Parse(uint32_t length, const uint8_t* data) {
     m_sequenceNumber = sequence;
     m_timestamp = timestamp;
 
-    const size_t padding = m_padding ? data[length - 1] : 0;
-    const size_t position = in.Position();
-    if (position + padding > length) return false;
-    const size_t payload = length - position - padding;
-    if (payload) m_payload.assign(data + position, data + position + payload);
+    // The last byte counts the padding, itself included.
+    const size_t padding = m_padding ? CByteReader(data, length).PeekAt(length - 1) : 0;
+    if (padding > in.Remaining()) return false;
+    const size_t payload = in.Remaining() - padding;
+    if (payload) m_payload.assign(in.Current(), in.Current() + payload);
     return true;
 }
 

@@ -1,7 +1,5 @@
 #include "streaming/RTSPStreamParser.h"
 
-#include <cstring>
-
 #include "parsers/ByteReader.h"
 #include "streaming/RTPPacket.h"
 
@@ -18,29 +16,25 @@ void CRTSPStreamParser::ProcessData(const uint8_t* data, size_t length) {
 
     const size_t size = m_pending.size();
     size_t consumed = size;  // with no "$" left everything is discarded
-    const uint8_t* base = m_pending.data();
-    size_t mark = size;
-    if (const void* hit = size ? std::memchr(base, FRAME_MARK, size) : nullptr)
-        mark = static_cast<size_t>(static_cast<const uint8_t*>(hit) - base);
-
-    while (mark < size) {
+    CByteReader stream(m_pending.data(), size);
+    for (size_t mark = stream.Find(&FRAME_MARK, 1, 0); mark != CByteReader::npos;) {
         if (size - mark <= FRAME_HEADER) {
             consumed = mark;  // header incomplete: keep from the "$" on
             break;
         }
-        const uint8_t channel = base[mark + 1];
-        const size_t frameLength = (size_t(base[mark + 2]) << 8) | base[mark + 3];
+        stream.Seek(mark + 1);
+        const uint8_t channel = stream.ReadU8();
+        const size_t frameLength = stream.ReadU16BE();
         size_t next = mark + 1;
         if (channel == m_rtpChannel || channel == uint8_t(m_rtpChannel + 1)) {
-            if (mark + FRAME_HEADER + frameLength > size) {
+            if (!stream.Has(frameLength)) {
                 consumed = mark;  // wait for the rest of the frame
                 break;
             }
-            Deliver(channel, base + mark + FRAME_HEADER, frameLength);
+            Deliver(channel, stream.Current(), frameLength);
             next = mark + FRAME_HEADER + frameLength;
         }
-        const void* hit = next < size ? std::memchr(base + next, FRAME_MARK, size - next) : nullptr;
-        mark = hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - base) : size;
+        mark = stream.Find(&FRAME_MARK, 1, next);
     }
     m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(consumed));
 }
