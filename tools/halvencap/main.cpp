@@ -6,6 +6,7 @@
 
 #include "Commands.h"
 #include "Console.h"
+#include "CrashGuard.h"
 #include "ExitCodes.h"
 #include "Options.h"
 #include "StopSignal.h"
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
         return EXIT_OK;
     }
 
+    InstallCrashGuard();
     InstallStopHandler();
     Console console(stdout, stderr, StdoutIsConsole());
     switch (options.command) {
