@@ -303,9 +303,12 @@ TEST_F(RealRtpStreams, DamagedStreamsDeliverOnlyWholeFrames) {
             for (unsigned seed = 1; seed <= 2; ++seed) {
                 const std::string label = s.name + ", " + v.label + ", seed " + std::to_string(seed);
                 SCOPED_TRACE(label);
-                const Delivery d = Depacketize(s, Damaged(datagrams, v.damage, v.percent, seed));
+                const std::vector<Bytes> damaged = Damaged(datagrams, v.damage, v.percent, seed);
+                const Delivery d = Depacketize(s, damaged);
                 CheckFrames(s, d, label);
-                EXPECT_LT(d.frames.size(), s.frames);
+                if (damaged != datagrams) {
+                    EXPECT_LT(d.frames.size(), s.frames);
+                }
                 if (d.frames.empty()) continue;
                 const std::string format = s.codec == "h264" ? "h264" : "m4v";
                 const std::string path = scratch.Path() + "/damaged." + format;

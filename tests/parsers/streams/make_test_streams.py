@@ -23,14 +23,17 @@ import time
 
 SOURCE = "testsrc2=size={w}x{h}:rate=25"
 
-# name, codec, width, height, frames, gop, in-band headers
+# name, codec, width, height, frames, gop, in-band headers, extra encoder options
 RTP_STREAMS = [
-    ("h264_640", "h264", 640, 480, 150, 25, True),
-    ("h264_1080", "h264", 1920, 1080, 60, 30, True),
-    ("h264_352_sdp", "h264", 352, 288, 100, 20, False),
-    ("mpeg4_640", "mpeg4", 640, 480, 150, 25, True),
-    ("mpeg4_350_sdp", "mpeg4", 350, 250, 100, 20, False),
-    ("mpeg4_1080", "mpeg4", 1920, 1080, 40, 20, True),
+    # several slices per picture: FU-A fragments of each slice
+    ("h264_640", "h264", 640, 480, 150, 25, True, ["-slices", "4"]),
+    ("h264_1080", "h264", 1920, 1080, 60, 30, True, []),
+    ("h264_352_sdp", "h264", 352, 288, 100, 20, False, []),
+    # small pictures: single NAL unit packets and aggregates holding slices
+    ("h264_176", "h264", 176, 144, 100, 25, True, ["-b:v", "60k"]),
+    ("mpeg4_640", "mpeg4", 640, 480, 150, 25, True, []),
+    ("mpeg4_350_sdp", "mpeg4", 350, 250, 100, 20, False, []),
+    ("mpeg4_1080", "mpeg4", 1920, 1080, 40, 20, True, []),
 ]
 MJPEG_STREAMS = [
     ("mjpeg_1280", 1280, 720, 40),
@@ -38,7 +41,7 @@ MJPEG_STREAMS = [
 ]
 
 
-def encoder_args(codec, gop, inband):
+def encoder_args(codec, gop, inband, extra):
     if codec == "h264":
         args = ["-c:v", "libx264", "-preset", "veryfast", "-bf", "0", "-g", str(gop),
                 "-keyint_min", str(gop), "-sc_threshold", "0", "-pix_fmt", "yuv420p"]
@@ -46,7 +49,7 @@ def encoder_args(codec, gop, inband):
         args = ["-c:v", "mpeg4", "-bf", "0", "-g", str(gop), "-q:v", "5", "-pix_fmt", "yuv420p"]
     if not inband:
         args += ["-flags", "+global_header"]
-    return args
+    return args + list(extra)
 
 
 def bind_pair():
@@ -70,14 +73,14 @@ def bind_pair():
     raise RuntimeError("no free UDP port pair")
 
 
-def record(out_dir, name, codec, w, h, frames, gop, inband, realtime):
+def record(out_dir, name, codec, w, h, frames, gop, inband, extra, realtime):
     rtp, rtcp, port = bind_pair()
     sdp_path = os.path.join(out_dir, name + ".sdp")
     cmd = ["ffmpeg", "-hide_banner", "-loglevel", "error", "-y"]
     if realtime:
         cmd += ["-re"]
     cmd += ["-f", "lavfi", "-i", SOURCE.format(w=w, h=h), "-frames:v", str(frames)]
-    cmd += encoder_args(codec, gop, inband)
+    cmd += encoder_args(codec, gop, inband, extra)
     cmd += ["-f", "rtp", "-payload_type", "96", "-sdp_file", sdp_path,
             "rtp://127.0.0.1:%d?pkt_size=1400" % port]
     proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
@@ -128,10 +131,10 @@ def main():
     out_dir = sys.argv[1]
     os.makedirs(out_dir, exist_ok=True)
     lines = []
-    for name, codec, w, h, frames, gop, inband in RTP_STREAMS:
-        ok = record(out_dir, name, codec, w, h, frames, gop, inband, realtime=False)
+    for name, codec, w, h, frames, gop, inband, extra in RTP_STREAMS:
+        ok = record(out_dir, name, codec, w, h, frames, gop, inband, extra, realtime=False)
         if not ok:  # loopback dropped datagrams at full speed: pace the sender
-            ok = record(out_dir, name, codec, w, h, frames, gop, inband, realtime=True)
+            ok = record(out_dir, name, codec, w, h, frames, gop, inband, extra, realtime=True)
         if not ok:
             print("could not record %s without loss" % name, file=sys.stderr)
             return 1
