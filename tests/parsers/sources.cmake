@@ -1,4 +1,5 @@
 set(PORTABLE_SOURCES
+    ReadersTest.cpp
     JpegMediaParserTest.cpp
     H264RTPMediaParserTest.cpp
     Mpeg4RTPMediaParserTest.cpp
