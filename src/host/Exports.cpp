@@ -6,12 +6,22 @@
 
 namespace {
 
+#if defined(__i386__)
+#define HALVENCAP_THISCALL __attribute__((thiscall))
+#else
+#define HALVENCAP_THISCALL
+#endif
+
 // Whatever the library hands out begins with an interface whose first slot
-// is the deleting destructor.
-class IDeletable {
-public:
-    virtual void* DeletingDestructor(unsigned flags) = 0;
-};
+// is the deleting destructor. It is called through the vtable as the host
+// would: a stand-in interface class that nothing implements would let the
+// optimiser assume the call can never happen.
+typedef void* (HALVENCAP_THISCALL* DeletingDestructorFn)(void* self, unsigned flags);
+
+void CallDeletingDestructor(void* object) {
+    void** vtable = *static_cast<void***>(object);
+    reinterpret_cast<DeletingDestructorFn>(vtable[0])(object, 1);
+}
 
 }  // namespace
 
@@ -24,7 +34,7 @@ void* CreateIPCapture() {
 
 void DeleteIPCapture(void* object) {
     if (object == nullptr) return;
-    static_cast<IDeletable*>(object)->DeletingDestructor(1);
+    CallDeletingDestructor(object);
 }
 
 }  // extern "C"
