@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -36,10 +37,13 @@ private:
 // Captures what a Console writes.
 class Capture {
 public:
-    Capture() : m_out(std::tmpfile()), m_err(std::tmpfile()) {}
+    Capture() : m_id(NextId()), m_out(Open(m_id, "out")), m_err(Open(m_id, "err")) {}
     ~Capture() {
         std::fclose(m_out);
         std::fclose(m_err);
+        std::error_code ec;
+        std::filesystem::remove(Path(m_id, "out"), ec);
+        std::filesystem::remove(Path(m_id, "err"), ec);
     }
     std::FILE* Out() { return m_out; }
     std::FILE* Err() { return m_err; }
@@ -55,6 +59,30 @@ public:
     }
 
 private:
+    // Files in the temporary directory: tmpfile() wants the root of the
+    // drive on Windows, which an ordinary user may not write to.
+    // Test runs of several builds may share the temporary directory.
+    static std::string RunTag() {
+        static const std::string tag =
+            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+        return tag;
+    }
+    static int NextId() {
+        static int next = 0;
+        return ++next;
+    }
+    static std::string Path(int id, const char* which) {
+        return (std::filesystem::temp_directory_path() /
+                ("halvencap-cli-console-" + RunTag() + "-" + std::to_string(id) + "-" + which))
+            .string();
+    }
+    static std::FILE* Open(int id, const char* which) {
+        std::FILE* f = std::fopen(Path(id, which).c_str(), "w+b");
+        EXPECT_NE(f, nullptr);
+        return f;
+    }
+
+    int m_id;
     std::FILE* m_out;
     std::FILE* m_err;
 };
@@ -129,7 +157,9 @@ TEST(CliHostObjects, FrameFactoryBoundsAndReleases) {
 
 TEST(CliHostObjects, ChannelCallbackWritesFramesOfItsFactoryOnly) {
     const std::string dir =
-        (std::filesystem::temp_directory_path() / "halvencap-cli-callback-test").string();
+        (std::filesystem::temp_directory_path() /
+         ("halvencap-cli-callback-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())))
+            .string();
     std::filesystem::remove_all(dir);
     Recorder recorder;
     std::string error;
@@ -165,11 +195,14 @@ TEST(CliHostObjects, ChannelCallbackWritesFramesOfItsFactoryOnly) {
     EXPECT_EQ(callback.Lost(), 1u);
     EXPECT_EQ(recorder.Stats().frames, 1u);
     EXPECT_EQ(recorder.Stats().lastWidth, 320u);
-    std::ifstream in(dir + "/index.csv");
     std::stringstream s;
-    s << in.rdbuf();
+    {
+        std::ifstream in(dir + "/index.csv");
+        s << in.rdbuf();
+    }
     EXPECT_NE(s.str().find("2026-01-02T03:04:05.006Z,8,JPEG,1,video.mjpeg,0,320,240"), std::string::npos) << s.str();
-    std::filesystem::remove_all(dir);
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
 }
 
 TEST(CliHostObjects, DebugSinkFiltersShowsLevelsAndNoticesRefusals) {

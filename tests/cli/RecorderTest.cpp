@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,13 +14,18 @@ using namespace zentavo::cli;
 
 namespace {
 
+// Test runs of several builds may share the temporary directory.
+std::string RunTag() {
+    static const std::string tag = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    return tag;
+}
+
 class TempDir {
 public:
     TempDir() {
         static int counter = 0;
         m_path = (std::filesystem::temp_directory_path() /
-                  ("halvencap-cli-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                   std::to_string(++counter)))
+                  ("halvencap-cli-recorder-" + RunTag() + "-" + std::to_string(++counter)))
                      .string();
         std::filesystem::remove_all(m_path);
     }
