@@ -186,14 +186,46 @@ grep -q "recorded .* frames" "$WORK/out" || fail "record: summary" "no summary l
 grep -q "GET /cgi-bin/mjpeg?stream=0&mode=live" <(ctl "/cameras/$CAM_ID/log") \
     && pass "record: stream requested from the camera" || fail "record: camera log" "no stream request"
 
+# Ctrl+C (Wine turns SIGINT into a console Ctrl+C event) stops a recording cleanly.
+REC2="$WORK/rec-interrupted"
+(cd "$WORK" && exec "$WINE" "$EXE" record --address 127.0.0.1 --port "$CAM_PORT" --user admin --password secret \
+    --out "$REC2" >"$WORK/out" 2>"$WORK/err") &
+recorder=$!
+for _ in $(seq 1 600); do
+    [ -s "$REC2/video.mjpeg" ] && break
+    sleep 0.1
+done
+sleep 1
+kill -INT "$recorder" 2>/dev/null
+for _ in $(seq 1 300); do
+    kill -0 "$recorder" 2>/dev/null || break
+    sleep 0.1
+done
+if kill -0 "$recorder" 2>/dev/null; then
+    kill -KILL "$recorder" 2>/dev/null
+    fail "record: Ctrl+C" "still running 30 s after the interrupt"
+else
+    wait "$recorder"
+    RC=$?
+    if [ "$RC" = 0 ] && grep -q "stopped by the user" "$WORK/out" \
+            && [ "$(($(wc -l <"$REC2/index.csv") - 1))" -ge 1 ]; then
+        pass "record: Ctrl+C stops cleanly with the files complete"
+    else
+        fail "record: Ctrl+C" "exit code $RC"
+    fi
+fi
+
 # --- io -------------------------------------------------------------------
 new_camera || fail setup "camera"
 run io --address 127.0.0.1 --port "$CAM_PORT" --set 0=on --set 1=off
 expect_rc "io: switch output 0 on (0)" 0
 [ "$(param "$CAM_ID" 'IO.State[2]')" = 1 ] && pass "io: camera line 2 is on" \
     || fail "io: camera line 2" "IO.State[2]=$(param "$CAM_ID" 'IO.State[2]')"
+grep -q '^\[info\] DRIVER IS OPENED' "$WORK/err" && pass "log: driver lines on stderr with their level" \
+    || fail "log: driver lines" "no [info] DRIVER IS OPENED line"
 
-run io --address 127.0.0.1 --port "$CAM_PORT" --io-lines "input=1;output=3" --set 0=on
+run io --address 127.0.0.1 --port "$CAM_PORT" --io-lines "input=1;output=3" --set 0=on --log-level none
+[ ! -s "$WORK/err" ] && pass "log: --log-level none keeps stderr empty" || fail "log: none" "stderr not empty"
 [ "$RC" = 0 ] && [ "$(param "$CAM_ID" 'IO.State[3]')" = 1 ] && pass "io: --io-lines maps output 0 to line 3" \
     || fail "io: --io-lines" "exit $RC, IO.State[3]=$(param "$CAM_ID" 'IO.State[3]')"
 
