@@ -5,13 +5,16 @@ namespace cli {
 
 bool ChannelCallback::OnFrame(ipcapture::IHostFrame* frame) {
     ++m_offered;
-    HostFrame* ours = m_factory.Find(frame);
-    if (ours == nullptr || ours->Size() == 0 ||
-        m_recorder.Write(ours->Info(), ours->Data(), ours->Size()) == Recorder::WriteResult::Failed) {
-        ++m_refused;
-        return false;
+    // Called from inside the driver: nothing may be thrown back into it.
+    try {
+        HostFrame* ours = m_factory.Find(frame);
+        if (ours != nullptr && ours->Size() != 0 &&
+            m_recorder.Write(ours->Info(), ours->Data(), ours->Size()) != Recorder::WriteResult::Failed)
+            return true;
+    } catch (...) {
     }
-    return true;
+    ++m_refused;
+    return false;
 }
 
 }  // namespace cli

@@ -12,8 +12,14 @@ bool IsRefusalLine(const std::string& text) {
 
 void DebugSink::OnDebugMessage(ipcapture::CDebugInfoIf* info) {
     if (info == nullptr) return;
-    const int level = info->GetLevel();
-    const char* raw = info->GetText();
+    // Called from inside the driver: nothing may be thrown back into it.
+    try {
+        Show(info->GetLevel(), info->GetText());
+    } catch (...) {
+    }
+}
+
+void DebugSink::Show(int level, const char* raw) {
     const std::string text = OneLine(raw != nullptr ? raw : "");
     {
         std::lock_guard<std::mutex> lock(m_mutex);

@@ -29,6 +29,8 @@ public:
     uint32_t Errors() const;
 
 private:
+    void Show(int level, const char* text);
+
     Console& m_console;
     int m_threshold;
     mutable std::mutex m_mutex;

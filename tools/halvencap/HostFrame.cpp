@@ -36,8 +36,14 @@ ipcapture::IHostFrame* FrameFactory::CreateFrame(uint32_t code, uint32_t capacit
         delete frame;
         return nullptr;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_live.insert(frame);
+    try {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_live.insert(frame);
+    } catch (...) {
+        // Not tracked means not ours to hand out; the driver drops the picture.
+        delete frame;
+        return nullptr;
+    }
     return frame;
 }
 

@@ -29,25 +29,33 @@ double IoCallback::Elapsed() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
 }
 
+// Both callbacks run inside the driver's I/O threads: nothing may be thrown
+// back into them.
 void IoCallback::OnInputChanged(uint32_t index, uint32_t state) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_inputs[index] = state;
-        ++m_changes;
+    try {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_inputs[index] = state;
+            ++m_changes;
+        }
+        m_console.Print(FormatInputChange(Elapsed(), index, m_lines, state));
+    } catch (...) {
     }
-    m_console.Print(FormatInputChange(Elapsed(), index, m_lines, state));
 }
 
 void IoCallback::OnIOFailure() {
-    uint32_t failures;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        failures = ++m_failures;
+    try {
+        uint32_t failures;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            failures = ++m_failures;
+        }
+        char text[120];
+        std::snprintf(text, sizeof text, "+%.2fs I/O failure #%u: the device did not carry out an I/O request",
+                      Elapsed(), failures);
+        m_console.Error(text);
+    } catch (...) {
     }
-    char text[120];
-    std::snprintf(text, sizeof text, "+%.2fs I/O failure #%u: the device did not carry out an I/O request",
-                  Elapsed(), failures);
-    m_console.Error(text);
 }
 
 uint32_t IoCallback::Failures() const {
