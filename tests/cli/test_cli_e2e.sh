@@ -146,6 +146,9 @@ if [ "$RC" = 1 ] && grep -q "not available" "$WORK/err"; then pass "probe: not a
 
 # --- record ---------------------------------------------------------------
 new_camera "?user=admin&password=secret&auth=digest" || fail setup "camera"
+# Already at the frame rate asked for, so the driver reads the stream's
+# current values in its first exchange and writes only what differs.
+ctl "/cameras/$CAM_ID/param?Sensor.FrameRateMode=Fps_10" >/dev/null
 REC="$WORK/rec ok"
 run record --address 127.0.0.1 --port "$CAM_PORT" --user admin --password secret --format mjpeg \
     --size 640x480 --interval 100 --quality 80 --seconds 4 --out "$REC"
@@ -186,6 +189,9 @@ grep -q "recorded .* frames" "$WORK/out" || fail "record: summary" "no summary l
 grep -q "GET /cgi-bin/mjpeg?stream=0&mode=live" <(ctl "/cameras/$CAM_ID/log") \
     && pass "record: stream requested from the camera" || fail "record: camera log" "no stream request"
 
+[ "$(param "$CAM_ID" 'Stream.Quality[0]')" = 80 ] && pass "record: --quality reaches the camera" \
+    || fail "record: quality" "Stream.Quality[0]=$(param "$CAM_ID" 'Stream.Quality[0]')"
+
 # Ctrl+C (Wine turns SIGINT into a console Ctrl+C event) stops a recording cleanly.
 REC2="$WORK/rec-interrupted"
 (cd "$WORK" && exec "$WINE" "$EXE" record --address 127.0.0.1 --port "$CAM_PORT" --user admin --password secret \
@@ -213,6 +219,19 @@ else
     else
         fail "record: Ctrl+C" "exit code $RC"
     fi
+fi
+
+# A camera that ends the stream every 15 pictures: the recording goes on.
+new_camera || fail setup "camera"
+ctl "/cameras/$CAM_ID/set?drop_after=15" >/dev/null
+REC3="$WORK/rec-drops"
+run record --address 127.0.0.1 --port "$CAM_PORT" --seconds 5 --out "$REC3"
+frames=$(($(wc -l <"$REC3/index.csv" 2>/dev/null || echo 1) - 1))
+streams=$(ctl "/cameras/$CAM_ID/log" | grep -c "GET /cgi-bin/mjpeg")
+if [ "$RC" = 0 ] && [ "$frames" -gt 15 ] && [ "$streams" -ge 2 ]; then
+    pass "record: goes on across dropped streams ($frames pictures over $streams streams)"
+else
+    fail "record: dropped streams" "exit $RC, $frames pictures, $streams stream requests"
 fi
 
 # --- io -------------------------------------------------------------------
