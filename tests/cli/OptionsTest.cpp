@@ -111,6 +111,8 @@ TEST(CliOptions, BadArgumentsAreRefusedWithOneLine) {
         {{"record", "--address"}, "--address needs a value"},
         {{"record", "--address", ""}, "--address must be"},
         {{"record", "--address", "a b", "--out", "d"}, "--address must be"},
+        {{"record", "--address", "http://cam", "--out", "d"}, "without scheme or path"},
+        {{"record", "--address", "user@cam", "--out", "d"}, "--address must be"},
         {{"record", "--address", "a", "--out", "d", "--port", "0"}, "--port must be a whole number from 1 to 65535"},
         {{"record", "--address", "a", "--out", "d", "--port", "65536"}, "--port"},
         {{"record", "--address", "a", "--out", "d", "--port", "-1"}, "--port"},

@@ -221,7 +221,8 @@ private:
         uint32_t n = 0;
         switch (spec.id) {
             case OPT_ADDRESS:
-                if (v.empty() || HasControlOrBlank(v)) return Fail("--address must be a host name or IP address");
+                if (v.empty() || HasControlOrBlank(v) || v.find_first_of("/?#@") != std::string::npos)
+                    return Fail("--address must be a host name or IP address, without scheme or path (the port goes in --port)");
                 o.address = v;
                 return true;
             case OPT_PORT:
