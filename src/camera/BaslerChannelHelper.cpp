@@ -62,12 +62,12 @@ bool CBaslerChannelHelper::ConfigureStream() {
     const bool sensorChanged = SensorStep(r2, r1);
     m_streamIndex = r1.GetRange(kSelector).min;
     const bool selectorMatches = ParseUnsignedStrict(r1.GetValue(kSelector)) == m_streamIndex;
-    if (!selectorMatches) {
-        r2.AddSetValue(kSelector, m_streamIndex);
-        AddStreamReads(r2);
-    } else if (!sensorChanged) {
-        return EncoderStep(r1);
-    }
+    if (selectorMatches && !sensorChanged) return EncoderStep(r1);
+    if (!selectorMatches) r2.AddSetValue(kSelector, m_streamIndex);
+    // The encoder step reads its current values from this request: without
+    // the stream reads every value would look unset, the quality range too,
+    // and the requested quality would never be written.
+    AddStreamReads(r2);
     if (!Execute(r2)) return false;
     return EncoderStep(r2);
 }

@@ -188,10 +188,16 @@ TEST_F(StreamConfig, AreaOfInterestIsWrittenInConfigureModeWhenItsSizeDiffers) {
     ASSERT_TRUE(helper.ConfigureStream());
     const auto requests = ParamRequests(*camera);
     ASSERT_GE(requests.size(), 2u);
+    // The sensor writes, then the stream values read again for the encoder step.
     EXPECT_EQ(requests[1],
-              "/cgi-bin/param_if.cgi?NumActions=5&Action_0=Global.OperationMode.SetValue&Parameter_0_0=Configure"
+              "/cgi-bin/param_if.cgi?NumActions=15&Action_0=Global.OperationMode.SetValue&Parameter_0_0=Configure"
               "&Action_1=Sensor.AOILeft.SetValue&Parameter_1_0=16&Action_2=Sensor.AOITop.SetValue&Parameter_2_0=8"
-              "&Action_3=Sensor.AOIWidth.SetValue&Parameter_3_0=640&Action_4=Sensor.AOIHeight.SetValue&Parameter_4_0=480");
+              "&Action_3=Sensor.AOIWidth.SetValue&Parameter_3_0=640&Action_4=Sensor.AOIHeight.SetValue&Parameter_4_0=480"
+              "&Action_5=Stream.StreamSelector.GetValue&Action_6=Stream.EncoderType.GetValue"
+              "&Action_7=Stream.EncoderMode.GetValue&Action_8=Stream.Quality.GetValue"
+              "&Action_9=Stream.OutputScaling.GetValue&Action_10=Stream.FrameRateScaling.GetValue"
+              "&Action_11=Stream.OutputSize.GetValue&Action_12=Stream.Quality.GetMin"
+              "&Action_13=Stream.Quality.GetMax&Action_14=Stream.Quality.GetInc");
     EXPECT_EQ(Param("Sensor.AOIWidth"), "640");
     EXPECT_EQ(Param("Global.OperationMode"), "Normal");
 }
@@ -216,4 +222,22 @@ TEST_F(StreamConfig, AStopRequestSendsNothing) {
     helper.stop = true;
     EXPECT_FALSE(helper.ConfigureStream());
     EXPECT_TRUE(ParamRequests(*camera).empty());
+}
+
+TEST_F(StreamConfig, TheRequestedQualityIsWrittenAlsoWhenTheSensorChangesFirst) {
+    // The frame rate differs (Fps_30 on the camera, 10 asked for), so the
+    // sensor settings go out before the encoder is looked at.
+    TestHelper helper(&driver);
+    helper.settings.frameIntervalMs = 100;
+    helper.settings.quality = 80;
+    ASSERT_TRUE(helper.ConfigureStream());
+    EXPECT_EQ(Param("Sensor.FrameRateMode"), "Fps_10");
+    EXPECT_EQ(Param("Stream.Quality[0]"), "80");
+    EXPECT_EQ(Param("Global.OperationMode"), "Normal");
+    const auto requests = ParamRequests(*camera);
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_NE(requests[1].find("Sensor.FrameRateMode.SetValue&Parameter_1_0=Fps_10"), std::string::npos);
+    EXPECT_NE(requests[1].find("Stream.Quality.GetInc"), std::string::npos);
+    // Values that were right are not written again.
+    EXPECT_FALSE(AnyContains(requests, "Stream.EncoderType.SetValue"));
 }
