@@ -153,8 +153,19 @@ void CIOBase::SetOutputStateWrapper(uint32_t index, uint32_t state) {
     }
 }
 
+bool CIOBase::ReadInputsGuarded() {
+    // An exception leaving the tick would end the input thread for good and
+    // the inputs would silently never be reported again; count it as a
+    // failed read instead.
+    try {
+        return GetInputStates(GetInputCount());
+    } catch (...) {
+        return false;
+    }
+}
+
 void CIOBase::GetInputStatesWrapper() {
-    if (GetInputStates(GetInputCount())) {
+    if (ReadInputsGuarded()) {
         m_inputErrorArmed = true;
         return;
     }

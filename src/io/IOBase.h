@@ -61,6 +61,7 @@ protected:
 private:
     ipcapture::IIOCallback* Callback();
     void NotifyFailure();
+    bool ReadInputsGuarded();
 
     TTickThread<CIOBase> m_inputThread;
     TOutputHandler<CIOBase> m_outputThread;

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -49,6 +50,10 @@ public:
             ++m_polls;
             m_cv.notify_all();
             m_cv.wait(lock, [&] { return !m_gateClosed; });
+            if (m_throwOnPoll) {
+                m_throwOnPoll = false;
+                throw std::bad_alloc();
+            }
             if (!m_pollResults.empty()) {
                 ok = m_pollResults.front();
                 m_pollResults.pop_front();
@@ -86,6 +91,10 @@ public:
     void QueuePollResults(size_t count, bool ok) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pollResults.insert(m_pollResults.end(), count, ok);
+    }
+    void ThrowOnNextPoll() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_throwOnPoll = true;
     }
     void CloseGate() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -127,6 +136,7 @@ private:
     bool m_outputOk = true;
     bool m_inputOk = true;
     bool m_gateClosed = false;
+    bool m_throwOnPoll = false;
     size_t m_polls = 0;
 };
 
@@ -345,6 +355,18 @@ TEST_F(IOBaseTest, TwentyFailedPollsGiveTwentyNoticesAndOneLogLine) {
     ASSERT_TRUE(callback.WaitFailures(23, 10s));
     ASSERT_TRUE(callback.WaitChanges(2, 10s));
     EXPECT_EQ(driver.CountContaining(kInputFailure), 2u);
+    EXPECT_TRUE(io->StopIO());
+}
+
+TEST_F(IOBaseTest, ExceptionInAPollCountsAsAFailedRead) {
+    Make(1, 0);
+    io->SetInputs({zentavo::INPUT_ACTIVE});
+    io->ThrowOnNextPoll();
+    ASSERT_TRUE(io->StartIO());
+    ASSERT_TRUE(callback.WaitFailures(1, 10s));
+    ASSERT_TRUE(callback.WaitChanges(1, 10s));  // polling went on
+    EXPECT_TRUE(io->IsInputThreadRunning());
+    EXPECT_EQ(driver.CountContaining(kInputFailure), 1u);
     EXPECT_TRUE(io->StopIO());
 }
 
