@@ -260,6 +260,7 @@ TEST_F(IOBaseTest, OutputFailureNotifiesEveryTimeAndLogsOncePerRun) {
     io->SetOutputOk(false);
     EXPECT_TRUE(io->SetOutputState(0, 2));
     ASSERT_TRUE(callback.WaitFailures(5, 10s));
+    EXPECT_TRUE(io->StopIO());  // the line follows the notice; let it land
     EXPECT_EQ(driver.CountContaining(kOutputFailure), 2u);
 }
 
