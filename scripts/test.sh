@@ -202,7 +202,15 @@ else
     echo "win64 build failed:"; tail -30 "$BUILD/win64.build.log"; stage_result win64 0 1
 fi
 
-# 6. 32-bit stage: the shipped DLL, one emulated process.
+# 6. 32-bit stage: the shipped DLL, one emulated process. Wine32 runs under
+# qemu-i386 user emulation here, which does not carry multi-threaded Wine
+# programs reliably (hangs and faults in threads that native Windows and
+# wine64 run cleanly), so this stage is the binary contract and the
+# single-threaded logic: exports and vtable slots from C, driver open/close
+# and configuration, the video capture table, text utilities, the parameter
+# protocol and the media parsers, all compiled as 32-bit code.
+WIN32_SMOKE='*SlotCheck*:Driver*:VideoCapture*:LogLevelMap*:FindValue*:Base64*:Md5Hex*:BaslerRequest*:StreamChoices*'
+WIN32_SMOKE+=':JpegMediaParser*:H264RTPMediaParser*:Mpeg4RTPMediaParser*:PictureSize*:SpsReader*:MP4Parser*'
 echo "== building win32"
 if build_config "$BUILD/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686-mingw.cmake"; then
     start_camsim
@@ -211,7 +219,7 @@ if build_config "$BUILD/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i68
     grep FAIL "$REPORTS/dll.log"
     stage_result dll "${dp:-0}" "${df:-1}"
     WINEPREFIX="$HALVENCAP_WINEPREFIX64" wine_suite win32 wine "$BUILD/win32/bin" \
-        "${HALVENCAP_WIN32_FILTER:-*Slot*:Driver*:VideoCapture*:MjpegLive.Frames*:StreamConfig.AConfigured*:*Text*:*Base64*:*Md5*:RecursiveLock*:LoggerInstance*}"
+        "${HALVENCAP_WIN32_FILTER:-$WIN32_SMOKE}"
     stop_camsim
 else
     echo "win32 build failed:"; tail -30 "$BUILD/win32.build.log"; stage_result win32 0 1
