@@ -48,6 +48,9 @@ bool CBaseCameraChannel::Start(const STREAM_SETTINGS& settings) {
 }
 
 void CBaseCameraChannel::Stop() {
+    // Asked to stop before going offline, so a frame the capture thread is
+    // still handing over cannot bring the channel back online in between.
+    m_stopEvent.Set();
     SetState(CAMERA_STOPPED);
     SetCameraState(false);
     StopThread();
@@ -81,6 +84,10 @@ std::string CBaseCameraChannel::ChannelName() const {
 }
 
 void CBaseCameraChannel::SetCameraState(bool online) {
+    // The capture thread and the stopping thread both come here; a channel
+    // that is being stopped does not go online again.
+    CLockGuard guard(m_onlineLock);
+    if (online && m_stopEvent.Wait(0)) return;
     if (online == m_online) return;
     m_online = online;
     if (m_driver == nullptr) return;

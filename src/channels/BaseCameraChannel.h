@@ -49,6 +49,7 @@ protected:
 
     bool m_winsockStarted = false;
     bool m_online = false;
+    CRecursiveLock m_onlineLock;  // orders the online transitions of both threads
     CRecursiveLock m_stateLock;
     int32_t m_state = CAMERA_STOPPED;
     CRecursiveLock m_threadLock;

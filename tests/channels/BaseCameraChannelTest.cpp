@@ -37,6 +37,13 @@ public:
             for (;;) Sleep(50);
         }
         if (returnAtOnce) return 7;
+        if (keepGoingOnline) {
+            // Like a stream delivering frames until asked to stop.
+            while (!m_stopEvent.Wait(0)) SetCameraState(true);
+            SetState(CAMERA_STOPPED);
+            SetCameraState(false);
+            return 0;
+        }
         m_stopEvent.Wait(INFINITE);
         return 0;
     }
@@ -50,6 +57,7 @@ public:
     bool loseSignal = false;
     bool ignoreStop = false;
     bool returnAtOnce = false;
+    bool keepGoingOnline = false;
 };
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds bound) {
@@ -186,4 +194,18 @@ TEST(CameraChannel, HostExceptionsAndRefusalsCountAsNotAccepted) {
 
     ScriptedChannel noCallback(0, &driver, nullptr);
     EXPECT_FALSE(noCallback.DeliverFrame(&frame));
+}
+
+TEST(CameraChannel, FramesStillArrivingWhileStoppingDoNotBringTheChannelBackOnline) {
+    FakeDriver driver;
+    for (int round = 0; round < 20; ++round) {
+        driver.ClearLines();
+        ScriptedChannel channel(0, &driver, nullptr);
+        channel.keepGoingOnline = true;
+        ASSERT_TRUE(channel.Start(Settings(40, 50, 0, 0)));
+        ASSERT_TRUE(driver.WaitForLine("is online", 5s));
+        channel.Stop();
+        EXPECT_EQ(driver.CountContaining("is online"), 1u) << "round " << round;
+        EXPECT_EQ(driver.CountContaining("is offline. Channel was stopped"), 1u) << "round " << round;
+    }
 }
