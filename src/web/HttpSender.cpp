@@ -128,6 +128,7 @@ void CHttpSender::ReadResponseNumbers(HINTERNET request) {
 bool CHttpSender::SendRequest(const HTTP_REQUEST& description) {
     CloseRequest();
     m_waiter.Rearm();
+    m_knownAvailable = 0;
     m_statusCode = 0;
     m_contentLength = 0;
     if (!Connect())
@@ -198,7 +199,8 @@ uint32_t CHttpSender::GetAvailableBytes() {
     HINTERNET request = m_request.load();
     if (request == nullptr)
         return 0;
-    return m_waiter.WaitForData(request);
+    if (m_knownAvailable == 0) m_knownAvailable = m_waiter.WaitForData(request);
+    return m_knownAvailable;
 }
 
 uint32_t CHttpSender::ReadBody(ByteArray& out) {
@@ -227,9 +229,12 @@ uint32_t CHttpSender::ReadSome(ByteArray& out, unsigned maxBytes, bool clearFirs
     HINTERNET request = m_request.load();
     if (request == nullptr || maxBytes == 0)
         return 0;
-    std::vector<uint8_t> buffer(std::min<unsigned>(maxBytes, kReadSomeLimit));
-    const DWORD got = ReadAvailable(request, buffer.data(), static_cast<DWORD>(buffer.size()));
-    out.insert(out.end(), buffer.begin(), buffer.begin() + got);
+    // Read straight into the caller's buffer: a stream reader calls this for
+    // every piece of the body.
+    const size_t before = out.size();
+    out.resize(before + std::min<unsigned>(maxBytes, kReadSomeLimit));
+    const DWORD got = ReadAvailable(request, out.data() + before, static_cast<DWORD>(out.size() - before));
+    out.resize(before + got);
     return got;
 }
 
@@ -237,14 +242,18 @@ DWORD CHttpSender::ReadAvailable(HINTERNET request, uint8_t* buffer, DWORD capac
     // Waiting for data first and then asking only for what is there keeps
     // every WinHTTP implementation from holding the read until the whole
     // buffer is filled, which a paced stream may never do.
-    const DWORD available = m_waiter.WaitForData(request);
-    if (available == 0)
+    if (m_knownAvailable == 0) m_knownAvailable = m_waiter.WaitForData(request);
+    if (m_knownAvailable == 0)
         return 0;
-    const DWORD want = std::min(available, capacity);
+    const DWORD want = std::min(m_knownAvailable, capacity);
     DWORD got = 0;
-    if (!WinHttpReadData(request, buffer, want, &got))
+    if (!WinHttpReadData(request, buffer, want, &got)) {
+        m_knownAvailable = 0;
         return 0;
-    return std::min(got, want);
+    }
+    got = std::min(got, want);
+    m_knownAvailable -= got;
+    return got;
 }
 
 }  // namespace Web

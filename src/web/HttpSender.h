@@ -47,6 +47,9 @@ private:
     // thread can cancel a blocked send, receive or read.
     std::atomic<HINTERNET> m_request{nullptr};
     CDataWaiter m_waiter;
+    // Bytes WinHTTP has already said are readable and that were not read
+    // yet: reads within them need no wait. Used by the reading thread only.
+    DWORD m_knownAvailable = 0;
 
 public:
     uint32_t m_statusCode = 0;
