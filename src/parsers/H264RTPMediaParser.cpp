@@ -167,36 +167,17 @@ void CH264RTPMediaParser::ProcessFrame(uint32_t timestamp) {
 
     m_frameBuffer.insert(m_frameBuffer.end(), ACCESS_UNIT_DELIMITER, ACCESS_UNIT_DELIMITER + 5);
 
-    FRAME_DESCRIPTION description;
+    uint32_t code = FRAME_CODE_I264;
     CPictureSize size;
     if (CSpsReader::Read(m_frameBuffer.data(), m_frameBuffer.size(), size)) {
         m_size = size;
-        description.code = FRAME_CODE_H264;
+        code = FRAME_CODE_H264;
         m_awaitingSps = false;
     } else if (m_awaitingSps) {
         m_frameBuffer.clear();
         return;
-    } else {
-        description.code = FRAME_CODE_I264;
     }
-    description.size = m_size;
-    description.capacity = FrameCapacityFor(m_frameBuffer.size());
-    description.rtpTimestamp = timestamp;
-
-    switch (DeliverFrame(m_driver, m_client, description, m_frameBuffer.data(), m_frameBuffer.size())) {
-    case DeliveryResult::CopyFailed: {
-        const std::string device = m_driver->GetDeviceName();
-        m_driver->Message(LOG_ERROR, "%s: Data copying error, device %s",
-                          "zentavo::CH264RTPMediaParser::ProcessFrame", device.c_str());
-        Reset();
-        break;
-    }
-    case DeliveryResult::Refused:
-        Reset();
-        break;
-    default:
-        break;
-    }
+    DeliverFrameBuffer(code, timestamp, "zentavo::CH264RTPMediaParser::ProcessFrame");
 }
 
 }  // namespace zentavo

@@ -100,8 +100,7 @@ void CMpeg4RTPMediaParser::ProcessFrame(uint32_t timestamp) {
     if (!m_driver || !m_client || m_frameBuffer.empty()) return;
     if (!m_driver->GetHostContext()) return;
 
-    FRAME_DESCRIPTION description;
-    description.code = FRAME_CODE_DIVI;
+    uint32_t code = FRAME_CODE_DIVI;
     if (m_withHeader) {
         CPictureSize size;
         if (!m_headerParser.ParseHeader(m_frameBuffer.data(), m_frameBuffer.size(), size)) {
@@ -109,26 +108,9 @@ void CMpeg4RTPMediaParser::ProcessFrame(uint32_t timestamp) {
             return;
         }
         m_size = size;
-        description.code = FRAME_CODE_DIVX;
+        code = FRAME_CODE_DIVX;
     }
-    description.size = m_size;
-    description.capacity = FrameCapacityFor(m_frameBuffer.size());
-    description.rtpTimestamp = timestamp;
-
-    switch (DeliverFrame(m_driver, m_client, description, m_frameBuffer.data(), m_frameBuffer.size())) {
-    case DeliveryResult::CopyFailed: {
-        const std::string device = m_driver->GetDeviceName();
-        m_driver->Message(LOG_ERROR, "%s: Data copying error, device %s",
-                          "zentavo::CMpeg4RTPMediaParser::ProcessFrame", device.c_str());
-        Reset();
-        break;
-    }
-    case DeliveryResult::Refused:
-        Reset();
-        break;
-    default:
-        break;
-    }
+    DeliverFrameBuffer(code, timestamp, "zentavo::CMpeg4RTPMediaParser::ProcessFrame");
 }
 
 }  // namespace zentavo

@@ -1,7 +1,10 @@
 #include "parsers/RTPMediaParser.h"
 
+#include <string>
+
 #include "host/IDriver.h"
 #include "parsers/FrameCodes.h"
+#include "parsers/FrameDelivery.h"
 
 namespace zentavo {
 
@@ -31,6 +34,28 @@ bool CRTPMediaParser::CheckSequence(uint16_t sequenceNumber) {
         inOrder = sequenceNumber == static_cast<uint16_t>(m_lastSequence + 1);
     m_lastSequence = sequenceNumber;
     return inOrder;
+}
+
+void CRTPMediaParser::DeliverFrameBuffer(uint32_t code, uint32_t timestamp, const char* operation) {
+    FRAME_DESCRIPTION description;
+    description.code = code;
+    description.size = m_size;
+    description.capacity = FrameCapacityFor(m_frameBuffer.size());
+    description.rtpTimestamp = timestamp;
+
+    switch (DeliverFrame(m_driver, m_client, description, m_frameBuffer.data(), m_frameBuffer.size())) {
+    case DeliveryResult::CopyFailed: {
+        const std::string device = m_driver->GetDeviceName();
+        m_driver->Message(LOG_ERROR, "%s: Data copying error, device %s", operation, device.c_str());
+        Reset();
+        break;
+    }
+    case DeliveryResult::Refused:
+        Reset();
+        break;
+    default:
+        break;
+    }
 }
 
 }  // namespace zentavo

@@ -40,6 +40,10 @@ protected:
     // True when the packet follows the previous one without a gap; the
     // first packet ever is always in order. Remembers the number.
     bool CheckSequence(uint16_t sequenceNumber);
+    // Hands the frame buffer to the host as one frame of the given code with
+    // the current picture size; a copy failure is logged under operation and
+    // it, like a refusal, resets the parser.
+    void DeliverFrameBuffer(uint32_t code, uint32_t timestamp, const char* operation);
 
     uint16_t m_lastSequence = 0;
     bool m_firstPacket = true;
