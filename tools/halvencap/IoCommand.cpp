@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 
+#include "CommandSetup.h"
 #include "Commands.h"
 #include "DebugSink.h"
 #include "DriverModule.h"
@@ -26,7 +27,6 @@ constexpr unsigned POLL_MS = 100;
 constexpr uint32_t OUTPUT_OFF = 1;
 constexpr uint32_t OUTPUT_ON = 2;
 
-std::string DeviceText(const Options& o) { return o.address + ":" + std::to_string(o.port); }
 
 std::string LineList(const std::vector<uint32_t>& lines) {
     std::string text;
@@ -38,16 +38,7 @@ std::string LineList(const std::vector<uint32_t>& lines) {
 
 int RunIo(const Options& o, Console& console) {
     DriverModule module;
-    std::string error;
-    const std::string dll = o.dllPath.empty() ? DriverModule::DefaultPath() : o.dllPath;
-    if (!module.Load(dll, error)) {
-        console.Error("halvencap: " + error);
-        return EXIT_FAILURE_OTHER;
-    }
-    if (!CheckReachable(o.address, o.port, REACH_TIMEOUT_MS, error)) {
-        console.Error("halvencap: device " + DeviceText(o) + " is unreachable: " + error);
-        return EXIT_DEVICE_UNREACHABLE;
-    }
+    if (const int failed = LoadDriverAndReachDevice(o, console, module)) return failed;
 
     DebugSink sink(console, o.logThreshold);
     IoCallback callback(console, o.ioLines);

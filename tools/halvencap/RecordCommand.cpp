@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ChannelCallback.h"
+#include "CommandSetup.h"
 #include "Commands.h"
 #include "DebugSink.h"
 #include "DriverModule.h"
@@ -27,7 +28,6 @@ constexpr double FLUSH_SECONDS = 1.0;
 constexpr double STATUS_SECONDS_TERMINAL = 0.5;
 constexpr double STATUS_SECONDS_LOG = 5.0;
 
-std::string DeviceText(const Options& o) { return o.address + ":" + std::to_string(o.port); }
 
 int PollState(ipcapture::IIPVideoCapture* video) {
     int32_t state = STATE_UNKNOWN;
@@ -41,16 +41,8 @@ int PollState(ipcapture::IIPVideoCapture* video) {
 
 int RunRecord(const Options& o, Console& console) {
     DriverModule module;
+    if (const int failed = LoadDriverAndReachDevice(o, console, module)) return failed;
     std::string error;
-    const std::string dll = o.dllPath.empty() ? DriverModule::DefaultPath() : o.dllPath;
-    if (!module.Load(dll, error)) {
-        console.Error("halvencap: " + error);
-        return EXIT_FAILURE_OTHER;
-    }
-    if (!CheckReachable(o.address, o.port, REACH_TIMEOUT_MS, error)) {
-        console.Error("halvencap: device " + DeviceText(o) + " is unreachable: " + error);
-        return EXIT_DEVICE_UNREACHABLE;
-    }
     Recorder recorder;
     if (!recorder.Open(o.outDir, error)) {
         console.Error("halvencap: " + error);
