@@ -203,18 +203,15 @@ else
 fi
 
 # 6. 32-bit stage: the shipped DLL, one emulated process. Wine32 runs under
-# qemu-i386 user emulation here, roughly ten times slower than native; the
-# streaming paths over WinHTTP fault there at process exit and the heavily
-# contended lock test does not finish in time, while wine64 runs them cleanly.
-# This stage therefore runs the binary contract and everything else that
-# emulation carries: exports and vtable slots from C, driver open/close and
-# configuration, the video capture table, threads, events, the logger, the
-# channel base, text utilities, the parameter protocol and the media parsers,
-# all compiled as 32-bit code.
+# qemu-i386 user emulation here, roughly ten times slower than native, and
+# multi-threaded Wine programs are not reliable under it (tests that pass
+# under wine64 now and then hang or fault there), so this stage is the
+# binary contract and the single-threaded logic: exports and vtable slots
+# from C, driver open/close and configuration, the video capture table, text
+# utilities, the parameter protocol and the media parsers, all compiled as
+# 32-bit code.
 WIN32_SMOKE='*SlotCheck*:Driver*:VideoCapture*:LogLevelMap*:FindValue*:Base64*:Md5Hex*:BaslerRequest*:StreamChoices*'
 WIN32_SMOKE+=':JpegMediaParser*:H264RTPMediaParser*:Mpeg4RTPMediaParser*:PictureSize*:SpsReader*:MP4Parser*'
-WIN32_SMOKE+=':BaseThread*:Event*:WaitAny*:LoggerInstance*'
-WIN32_SMOKE+=':CameraChannel.StartOnARunning*:CameraChannel.VideoServer*:CameraChannel.OnlineAnd*'
 echo "== building win32"
 if build_config "$BUILD/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686-mingw.cmake"; then
     start_camsim
