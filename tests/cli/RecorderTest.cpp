@@ -97,22 +97,22 @@ TEST(CliRecorder, InterFramesBeforeTheFirstKeyFrameAreSkippedPerStream) {
     std::string error;
     ASSERT_TRUE(recorder.Open(dir.Path(), error)) << error;
     const std::vector<uint8_t> p = Bytes("P"), i = Bytes("II");
-    EXPECT_EQ(recorder.Write(Info(CODE_H264), p.data(), p.size()), Recorder::WriteResult::Skipped);
-    EXPECT_EQ(recorder.Write(Info(CODE_DIVX), p.data(), p.size()), Recorder::WriteResult::Skipped);
-    EXPECT_EQ(recorder.Write(Info(CODE_I264), i.data(), i.size()), Recorder::WriteResult::Written);
-    EXPECT_EQ(recorder.Write(Info(CODE_H264), p.data(), p.size()), Recorder::WriteResult::Written);
+    EXPECT_EQ(recorder.Write(Info(CODE_I264), p.data(), p.size()), Recorder::WriteResult::Skipped);
+    EXPECT_EQ(recorder.Write(Info(CODE_DIVI), p.data(), p.size()), Recorder::WriteResult::Skipped);
+    EXPECT_EQ(recorder.Write(Info(CODE_H264), i.data(), i.size()), Recorder::WriteResult::Written);
+    EXPECT_EQ(recorder.Write(Info(CODE_I264), p.data(), p.size()), Recorder::WriteResult::Written);
     // The MPEG-4 stream has still not seen its key frame.
-    EXPECT_EQ(recorder.Write(Info(CODE_DIVX), p.data(), p.size()), Recorder::WriteResult::Skipped);
-    EXPECT_EQ(recorder.Write(Info(CODE_DIVI), i.data(), i.size()), Recorder::WriteResult::Written);
+    EXPECT_EQ(recorder.Write(Info(CODE_DIVI), p.data(), p.size()), Recorder::WriteResult::Skipped);
+    EXPECT_EQ(recorder.Write(Info(CODE_DIVX), i.data(), i.size()), Recorder::WriteResult::Written);
     recorder.Close();
 
     EXPECT_EQ(ReadAll(dir.File("video.h264")), "IIP");
     EXPECT_EQ(ReadAll(dir.File("video.m4v")), "II");
     const std::vector<std::string> index = Lines(ReadAll(dir.File("index.csv")));
     ASSERT_EQ(index.size(), 4u);
-    EXPECT_NE(index[1].find(",2,I264,1,video.h264,0,"), std::string::npos) << index[1];
-    EXPECT_NE(index[2].find(",1,H264,0,video.h264,2,"), std::string::npos) << index[2];
-    EXPECT_NE(index[3].find(",2,DIVI,1,video.m4v,0,"), std::string::npos) << index[3];
+    EXPECT_NE(index[1].find(",2,H264,1,video.h264,0,"), std::string::npos) << index[1];
+    EXPECT_NE(index[2].find(",1,I264,0,video.h264,2,"), std::string::npos) << index[2];
+    EXPECT_NE(index[3].find(",2,DIVX,1,video.m4v,0,"), std::string::npos) << index[3];
     EXPECT_EQ(recorder.Stats().skipped, 3u);
     EXPECT_EQ(recorder.Stats().keyFrames, 2u);
 }
@@ -127,8 +127,10 @@ TEST(CliRecorder, StreamFilesByCode) {
     EXPECT_EQ(StreamFileName(MakeCode('.', '.', '/', 'x')), "video-???x.bin");
     EXPECT_EQ(CodeText(0), "????");
     EXPECT_TRUE(IsKeyFrame(CODE_JPEG));
-    EXPECT_FALSE(IsKeyFrame(CODE_H264));
-    EXPECT_FALSE(IsKeyFrame(CODE_DIVX));
+    EXPECT_TRUE(IsKeyFrame(CODE_H264));   // carries its parameter sets
+    EXPECT_TRUE(IsKeyFrame(CODE_DIVX));   // intra-coded with its headers
+    EXPECT_FALSE(IsKeyFrame(CODE_I264));
+    EXPECT_FALSE(IsKeyFrame(CODE_DIVI));
 }
 
 TEST(CliRecorder, UnknownCodesGoToTheirOwnFile) {

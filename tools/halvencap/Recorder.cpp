@@ -29,7 +29,10 @@ std::string CodeText(uint32_t code) {
     return text;
 }
 
-bool IsKeyFrame(uint32_t code) { return code == CODE_JPEG || code == CODE_I264 || code == CODE_DIVI; }
+// The driver marks the frames a decoder can start on: "H264" access units
+// carry their parameter sets, "DIVX" planes are intra-coded with their
+// headers; "I264" and "DIVI" depend on earlier frames.
+bool IsKeyFrame(uint32_t code) { return code == CODE_JPEG || code == CODE_H264 || code == CODE_DIVX; }
 
 std::string StreamFileName(uint32_t code) {
     if (code == CODE_JPEG) return "video.mjpeg";
