@@ -13,19 +13,18 @@
 #include <vector>
 
 #include "host/PlatformTypes.h"
+#include "parsers/FrameCodes.h"
 
 namespace zentavo {
 namespace cli {
 
-constexpr uint32_t MakeCode(char a, char b, char c, char d) {
-    return uint32_t(uint8_t(a)) | (uint32_t(uint8_t(b)) << 8) | (uint32_t(uint8_t(c)) << 16) |
-           (uint32_t(uint8_t(d)) << 24);
-}
-constexpr uint32_t CODE_JPEG = MakeCode('J', 'P', 'E', 'G');
-constexpr uint32_t CODE_H264 = MakeCode('H', '2', '6', '4');
-constexpr uint32_t CODE_I264 = MakeCode('I', '2', '6', '4');
-constexpr uint32_t CODE_DIVX = MakeCode('D', 'I', 'V', 'X');
-constexpr uint32_t CODE_DIVI = MakeCode('D', 'I', 'V', 'I');
+// The codes are the driver's own; the program only reads them.
+constexpr uint32_t MakeCode(char a, char b, char c, char d) { return MakeFrameCode(a, b, c, d); }
+constexpr uint32_t CODE_JPEG = FRAME_CODE_JPEG;
+constexpr uint32_t CODE_H264 = FRAME_CODE_H264;
+constexpr uint32_t CODE_I264 = FRAME_CODE_I264;
+constexpr uint32_t CODE_DIVX = FRAME_CODE_DIVX;
+constexpr uint32_t CODE_DIVI = FRAME_CODE_DIVI;
 
 // The four letters of a frame code, unprintable bytes shown as '?'.
 std::string CodeText(uint32_t code);
