@@ -16,7 +16,7 @@ BIN="$(cd "$BIN" 2>/dev/null && pwd || echo "$BIN")"
 EXE="$BIN/halvencap.exe"
 export WINEDEBUG=-all
 export WINEPREFIX="${HALVENCAP_WINEPREFIX64:-$ROOT/build/wine64-prefix}"
-WINE=/usr/lib/wine/wine64
+WINE="${HALVENCAP_WINE:-/usr/lib/wine/wine64}"
 WORK="$(mktemp -d /tmp/halvencap-cli-e2e.XXXXXX)"
 PASSED=0
 FAILED=0
@@ -225,7 +225,7 @@ fi
 new_camera || fail setup "camera"
 ctl "/cameras/$CAM_ID/set?drop_after=15" >/dev/null
 REC3="$WORK/rec-drops"
-run record --address 127.0.0.1 --port "$CAM_PORT" --seconds 5 --out "$REC3"
+run record --address 127.0.0.1 --port "$CAM_PORT" --seconds 10 --out "$REC3"
 frames=$(($(wc -l <"$REC3/index.csv" 2>/dev/null || echo 1) - 1))
 streams=$(ctl "/cameras/$CAM_ID/log" | grep -c "GET /cgi-bin/mjpeg")
 if [ "$RC" = 0 ] && [ "$frames" -gt 15 ] && [ "$streams" -ge 2 ]; then
@@ -249,9 +249,15 @@ run io --address 127.0.0.1 --port "$CAM_PORT" --io-lines "input=1;output=3" --se
     || fail "io: --io-lines" "exit $RC, IO.State[3]=$(param "$CAM_ID" 'IO.State[3]')"
 
 ctl "/cameras/$CAM_ID/set?inputs=0" >/dev/null
-( sleep 3; ctl "/cameras/$CAM_ID/set?inputs=1" >/dev/null ) &
+# The input changes only once the program has read it inactive (its first
+# input poll is in the camera's log), however long Wine takes to start.
+( for _ in $(seq 1 600); do
+      ctl "/cameras/$CAM_ID/log" | grep -q "IO.MonitorAll" && break
+      sleep 0.1
+  done
+  ctl "/cameras/$CAM_ID/set?inputs=1" >/dev/null ) &
 changer=$!
-run io --address 127.0.0.1 --port "$CAM_PORT" --watch 7
+run io --address 127.0.0.1 --port "$CAM_PORT" --watch 12
 wait "$changer"
 expect_rc "io: watch (0)" 0
 if grep -q "input 0 (camera line 0): inactive" "$WORK/out" && grep -q "input 0 (camera line 0): active" "$WORK/out"; then

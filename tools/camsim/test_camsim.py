@@ -333,8 +333,17 @@ class MjpegTest(SimulatorTestBase):
             numbers.append(pictures.frame_number(jpeg))
         self.assertEqual(numbers, sorted(set(numbers)))
         self.ctl("/cameras/%d/set?width=176&height=144" % cam)
-        later = read_parts(resp, 3)
-        self.assertEqual(pictures.sof_size(later[-1][1]), (176, 144))
+        # Pictures already on their way keep the old size; the new size must
+        # follow within the bound, and once it comes it stays.
+        sizes = []
+        deadline = time.monotonic() + WAIT
+        while (176, 144) not in sizes and time.monotonic() < deadline:
+            part = read_parts(resp, 1)
+            self.assertEqual(len(part), 1)
+            sizes.append(pictures.sof_size(part[0][1]))
+        self.assertIn((176, 144), sizes)
+        for _, jpeg in read_parts(resp, 2):
+            self.assertEqual(pictures.sof_size(jpeg), (176, 144))
 
     def test_drop_after_closes_every_stream(self):
         cam, port = self.new_camera("fps=50")
