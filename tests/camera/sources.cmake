@@ -1,6 +1,7 @@
 set(PORTABLE_SOURCES
     BaslerRequestTest.cpp
     StreamChoicesTest.cpp
+    CapabilityAnswersTest.cpp
 )
 set(WIN32_SOURCES
     ParamExchangeOverHttpTest.cpp
