@@ -13,7 +13,9 @@ check() {  # description, then a command that succeeds when the check holds
 }
 check "machine is i386" grep -q "file format pei-i386" <<<"$DUMP"
 for name in CreateIPCapture CreateIPCaptureEx CreateIPCaptureEx2 CreateIPCaptureEx3 \
-            DeleteIPCapture DeleteIPCaptureEx DeleteIPCaptureEx2 DeleteIPCaptureEx3 DeleteCapabilityQueryModule; do
+            DeleteIPCapture DeleteIPCaptureEx DeleteIPCaptureEx2 DeleteIPCaptureEx3 DeleteCapabilityQueryModule \
+            CreateCapabilityQueryModule InitCapabilityQuery StartCapabilityQuery UninitCapabilityQuery \
+            TerminateCapabilityQuery; do
     check "export $name" grep -qE "^\s+\[\s*[0-9]+\] $name\$" <<<"$DUMP"
 done
 decorated=$(grep -cE "^\s+\[\s*[0-9]+\] [^+].*[@?]" <<<"$DUMP" || true)
