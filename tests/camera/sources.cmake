@@ -5,4 +5,5 @@ set(PORTABLE_SOURCES
 )
 set(WIN32_SOURCES
     ParamExchangeOverHttpTest.cpp
+    BaslerCameraPropertiesTest.cpp
 )
