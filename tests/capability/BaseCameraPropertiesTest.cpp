@@ -174,3 +174,21 @@ TEST(BaseCameraProperties, FrameIntervalsAndTheirDefault) {
     EXPECT_EQ(Lines(t.begin() + 11, t.begin() + 14),
               (Lines{"sizes()", "size 640x480 640 480 50", "size 1920x1080 1920 1080 66"}));
 }
+
+TEST(BaseCameraProperties, HostGivingNoItemsOrLists) {
+    class NullSink : public ipcapture::ICapabilityResults {
+    public:
+        void SetItem(int32_t, int32_t) override { ++calls; }
+        void SetName(const char*) override { ++calls; }
+        ipcapture::ICapabilityItem* GetDeviceField(int32_t) override { return nullptr; }
+        ipcapture::ICapabilityItem* GetGroup(int32_t) override { return nullptr; }
+        ipcapture::IFrameSizeList* GetFrameSizeList() override { return nullptr; }
+        ipcapture::IFrameIntervalList* GetFrameIntervalList(int32_t) override { return nullptr; }
+        int calls = 0;
+    };
+    FakeProperties p;
+    p.groupValue = "v";
+    NullSink sink;
+    EXPECT_TRUE(p.SaveResults(&sink));
+    EXPECT_EQ(sink.calls, 5);  // name, items 7, 0, 11, 12
+}
