@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The one-command demo: installs what is missing, builds the driver and the
 # halvencap program (the shipped 32-bit build where this machine runs i386
-# code natively, the 64-bit build otherwise), starts the camera simulator, records 10 s of
-# Motion JPEG, switches an output while watching an input, checks the
-# recording with ffprobe and draws a contact sheet of what was captured.
+# code natively, the 64-bit build otherwise), starts the camera simulator,
+# probes what the camera can do, records 10 s of Motion JPEG, switches an
+# output while watching an input, checks the recording with ffprobe and
+# draws a contact sheet of what was captured.
 # Everything it leaves behind is under demo-output/. Exit code 0 only if
 # every step worked.
 set -euo pipefail
@@ -79,6 +80,19 @@ CAMERA_ID="$(control /cameras | sed -n "s/^id=\([0-9]*\) port=$CAMERA_PORT\$/\1/
 [ -n "$CAMERA_ID" ] || die "the simulator lists no camera on port $CAMERA_PORT"
 echo "camera at 127.0.0.1:$CAMERA_PORT (user demo, password demo, Digest), control API at $CONTROL"
 
+step "probing the camera: what it can do, before it is added"
+set +e
+halvencap probe --address 127.0.0.1 --port "$CAMERA_PORT" --user demo --password demo \
+    2> >(tee "$OUT/probe.stderr.log" >&2) | tee "$OUT/probe.log"
+rc=${PIPESTATUS[0]}
+halvencap probe --address 127.0.0.1 --port "$CAMERA_PORT" --user demo --password demo --json >"$OUT/probe.json"
+rc_json=$?
+set -e
+[ "$rc" = 0 ] || die "halvencap probe exited with $rc"
+[ "$rc_json" = 0 ] || die "halvencap probe --json exited with $rc_json"
+python3 -c 'import json, sys; r = json.load(open(sys.argv[1])); assert r["name"] and r["sizes"] and r["codecs"]' \
+    "$OUT/probe.json" || die "the probe's JSON lacks name, sizes or codecs"
+
 step "recording $SECONDS_TO_RECORD s of Motion JPEG"
 set +e
 halvencap record --address 127.0.0.1 --port "$CAMERA_PORT" --user demo --password demo --format mjpeg \
@@ -143,5 +157,6 @@ recording:      $VIDEO ($indexed pictures, $(du -h "$VIDEO" | cut -f1))
 index:          $INDEX (time, size, code, key frame, file, offset, width, height)
 ffprobe report: $OUT/ffprobe.txt
 contact sheet:  $SHEET (every ${every}th picture)
+probe:          $OUT/probe.log, $OUT/probe.json
 logs:           $OUT/record.log, $OUT/io.log, $OUT/camsim.log
 EOF
