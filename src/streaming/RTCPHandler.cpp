@@ -34,7 +34,8 @@ CRTCPHandler::CRTCPHandler(IDriver* driver)
       m_srEvent(false),
       m_peer(),
       m_srArrivalMs(0),
-      m_versionBits(0) {
+      m_versionBits(0),
+      m_datagramsSeen(0) {
     std::memset(m_ownSsrc, 0, sizeof m_ownSsrc);
     std::memset(m_sourceSsrc, 0, sizeof m_sourceSsrc);
     std::memset(m_lastSr, 0, sizeof m_lastSr);
@@ -145,12 +146,16 @@ uint32_t CRTCPHandler::GetOwnSsrc() {
 }
 
 void CRTCPHandler::OnData(IRTPClient* client, const sockaddr_in& from, const uint8_t* data, uint32_t length) {
+    bool fromSource;
     {
         CLockGuard guard(m_lock);
-        if (m_sourceAddress == 0 || from.sin_addr.s_addr != m_sourceAddress) return;
+        fromSource = m_sourceAddress != 0 && from.sin_addr.s_addr == m_sourceAddress;
     }
-    CPacketVisitor visitor(*this, from);
-    WalkRTCPCompound(data, length, visitor);
+    if (fromSource) {
+        CPacketVisitor visitor(*this, from);
+        WalkRTCPCompound(data, length, visitor);
+    }
+    ++m_datagramsSeen;
 }
 
 void CRTCPHandler::OnSenderReport(const sockaddr_in& from, const RTCP_SENDER_REPORT& report) {

@@ -4,6 +4,7 @@
 // statistics, and says goodbye at stop to a camera it has heard from.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "runtime/BaseThread.h"
@@ -19,8 +20,8 @@ namespace zentavo {
 
 class CRTCPHandler : public CBaseThread, public IRTPClientUser {
 public:
-    static const uint32_t RECEIVE_SIZE = 1536;
-    static const uint32_t WAIT_TIMEOUT_MS = 1000;
+    static constexpr uint32_t RECEIVE_SIZE = 1536;
+    static constexpr uint32_t WAIT_TIMEOUT_MS = 1000;
 
     explicit CRTCPHandler(IDriver* driver = nullptr);
     ~CRTCPHandler() override;
@@ -41,6 +42,8 @@ public:
     uint16_t GetPort() { return m_client.GetPort(); }
     // The own SSRC as sent, most significant byte first.
     uint32_t GetOwnSsrc();
+    // Datagrams read and dealt with since construction, from any sender.
+    uint32_t DatagramsSeen() const { return m_datagramsSeen.load(); }
 
     // IRTPClientUser
     void OnData(IRTPClient* client, const sockaddr_in& from, const uint8_t* data, uint32_t length) override;
@@ -72,6 +75,7 @@ private:
     uint8_t m_ownSsrc[4];
     uint8_t m_sourceSsrc[4];
     uint8_t m_lastSr[4];
+    std::atomic<uint32_t> m_datagramsSeen;
 };
 
 }  // namespace zentavo

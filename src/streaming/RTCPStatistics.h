@@ -18,10 +18,10 @@ struct RTCP_RECEPTION_REPORT {
 
 class CRTCPStatistics {
 public:
-    static const uint32_t MAX_DROPOUT = 3000;
-    static const uint32_t MAX_MISORDER = 100;
-    static const uint32_t SEQUENCE_MOD = 65536;
-    static const uint32_t DEFAULT_CLOCK_RATE = 90000;  // every video payload this driver takes
+    static constexpr uint32_t MAX_DROPOUT = 3000;
+    static constexpr uint32_t MAX_MISORDER = 100;
+    static constexpr uint32_t SEQUENCE_MOD = 65536;
+    static constexpr uint32_t DEFAULT_CLOCK_RATE = 90000;  // every video payload this driver takes
 
     CRTCPStatistics() = default;
 

@@ -29,10 +29,10 @@ class CRTPReceiver : public IRTPClientUser, public CBaseThread {
 public:
     // About two seconds of a 4 Mbit/s stream in 1400-byte packets, whichever
     // bound comes first.
-    static const size_t DEFAULT_MAX_QUEUED_PACKETS = 4096;
-    static const size_t DEFAULT_MAX_QUEUED_BYTES = 8 * 1024 * 1024;
-    static const uint32_t RECEIVE_SIZE = 1536;
-    static const uint32_t WAIT_TIMEOUT_MS = 2000;
+    static constexpr size_t DEFAULT_MAX_QUEUED_PACKETS = 4096;
+    static constexpr size_t DEFAULT_MAX_QUEUED_BYTES = 8 * 1024 * 1024;
+    static constexpr uint32_t RECEIVE_SIZE = 1536;
+    static constexpr uint32_t WAIT_TIMEOUT_MS = 2000;
 
     explicit CRTPReceiver(IDriver* driver = nullptr);
     ~CRTPReceiver() override;

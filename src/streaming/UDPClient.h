@@ -17,9 +17,9 @@ namespace zentavo {
 class CUDPClient : public CBaseThread, public IRTPClient {
 public:
     // Larger than any UDP payload, so no datagram is ever cut or lost.
-    static const uint32_t RECEIVE_BUFFER_SIZE = 65535;
-    static const uint32_t DEFAULT_RECEIVE_SIZE = 8192;
-    static const uint32_t DEFAULT_WAIT_TIMEOUT_MS = 2000;
+    static constexpr uint32_t RECEIVE_BUFFER_SIZE = 65535;
+    static constexpr uint32_t DEFAULT_RECEIVE_SIZE = 8192;
+    static constexpr uint32_t DEFAULT_WAIT_TIMEOUT_MS = 2000;
 
     explicit CUDPClient(IDriver* driver = nullptr);
     ~CUDPClient() override;

@@ -8,4 +8,8 @@ set(PORTABLE_SOURCES
     BoundedQueueTest.cpp
 )
 set(WIN32_SOURCES
+    LoopbackPeer.cpp
+    UDPClientTest.cpp
+    RTPReceiverTest.cpp
+    RTCPHandlerTest.cpp
 )
