@@ -17,6 +17,7 @@ CRTPReceiver::CRTPReceiver(IDriver* driver)
       m_user(nullptr),
       m_queue(DEFAULT_MAX_QUEUED_PACKETS, DEFAULT_MAX_QUEUED_BYTES),
       m_peakBytes(0),
+      m_received(0),
       m_consumerWaiting(false),
       m_dataEvent(false),
       m_stopping(false) {}
@@ -53,6 +54,11 @@ void CRTPReceiver::Stop() {
 void CRTPReceiver::SetQueueLimits(size_t maxPackets, size_t maxBytes) {
     CLockGuard guard(m_lock);
     m_queue.SetLimits(maxPackets, maxBytes);
+}
+
+uint64_t CRTPReceiver::ReceivedPackets() {
+    CLockGuard guard(m_lock);
+    return m_received;
 }
 
 uint64_t CRTPReceiver::DroppedPackets() {
@@ -100,6 +106,7 @@ void CRTPReceiver::OnData(IRTPClient* client, const sockaddr_in& from, const uin
         // emptied the queue.
         if (Stopping()) return;
         m_queue.Push(std::move(entry), bytes);
+        ++m_received;
         if (m_queue.Bytes() > m_peakBytes) m_peakBytes = m_queue.Bytes();
         wake = m_consumerWaiting;
         m_consumerWaiting = false;

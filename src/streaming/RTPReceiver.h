@@ -42,7 +42,9 @@ public:
     void SetUser(IRTPReceiverUser* user) { m_user = user; }
     void SetQueueLimits(size_t maxPackets, size_t maxBytes);
 
-    // Packets dropped because the queue was full, since construction.
+    // Packets parsed and queued, and those of them dropped because the queue
+    // was full, since construction.
+    uint64_t ReceivedPackets();
     uint64_t DroppedPackets();
     size_t QueuedPackets();
     size_t QueuedBytes();
@@ -67,6 +69,7 @@ private:
     CRecursiveLock m_lock;
     TBoundedQueue<RTP_QUEUE_ENTRY> m_queue;
     size_t m_peakBytes;
+    uint64_t m_received;
     // The packet queue thread is about to sleep: the next packet must wake it.
     // While it is busy, appending needs no event.
     bool m_consumerWaiting;

@@ -179,20 +179,28 @@ TEST_F(RTPReceiver, AStalledUserCostsTheOldestPacketsNotMemory) {
         Sleep(5);  // pacing the sender, not waiting for a result
     }
     ASSERT_TRUE(user.blocked.Wait(0));
-    // The socket thread keeps reading while the user is stuck.
-    ASSERT_TRUE(PollUntil([&] { return receiver.DroppedPackets() + receiver.QueuedPackets() + 1 >= total; }));
+    // The socket thread keeps reading while the user is stuck. A datagram
+    // the platform itself lost on a busy machine would never come, so this
+    // wait is only for the last ones in flight.
+    PollUntil([&] { return receiver.ReceivedPackets() >= total; }, 5000);
+    const uint64_t received = receiver.ReceivedPackets();
+    ASSERT_GT(received, CRTPReceiver::DEFAULT_MAX_QUEUED_PACKETS + 1000);
     EXPECT_LE(mostQueued, CRTPReceiver::DEFAULT_MAX_QUEUED_PACKETS);
     EXPECT_EQ(receiver.QueuedPackets(), CRTPReceiver::DEFAULT_MAX_QUEUED_PACKETS);
     EXPECT_LE(receiver.PeakQueuedBytes(), CRTPReceiver::DEFAULT_MAX_QUEUED_BYTES);
-    EXPECT_EQ(receiver.DroppedPackets(), total - 1 - CRTPReceiver::DEFAULT_MAX_QUEUED_PACKETS);
+    EXPECT_EQ(receiver.DroppedPackets(), received - 1 - CRTPReceiver::DEFAULT_MAX_QUEUED_PACKETS);
 
     user.release.Set();
     ASSERT_TRUE(user.WaitFor([&] { return user.packets.size() == 1 + CRTPReceiver::DEFAULT_MAX_QUEUED_PACKETS; }));
     const std::vector<uint16_t> got = user.Sequences();
     // The first (the one the user stalled on), then the newest, in order.
     EXPECT_EQ(got.front(), 0);
-    for (size_t i = 1; i < got.size(); ++i)
-        ASSERT_EQ(got[i], uint16_t(total - CRTPReceiver::DEFAULT_MAX_QUEUED_PACKETS + i - 1)) << i;
+    for (size_t i = 2; i < got.size(); ++i) ASSERT_GT(got[i], got[i - 1]) << i;
+    EXPECT_GE(got[1], uint16_t(total - CRTPReceiver::DEFAULT_MAX_QUEUED_PACKETS - (total - received)));
+    if (received == total) {
+        for (size_t i = 1; i < got.size(); ++i)
+            ASSERT_EQ(got[i], uint16_t(total - CRTPReceiver::DEFAULT_MAX_QUEUED_PACKETS + i - 1)) << i;
+    }
 }
 
 TEST_F(RTPReceiver, ByteBoundHoldsForLargePackets) {
@@ -205,7 +213,9 @@ TEST_F(RTPReceiver, ByteBoundHoldsForLargePackets) {
         Send(RtpDatagram(uint16_t(i), 0, 1400));
         if (i % 5 == 0) Sleep(1);  // stays within the socket's buffer
     }
-    ASSERT_TRUE(PollUntil([&] { return receiver.DroppedPackets() + receiver.QueuedPackets() >= total; }));
+    PollUntil([&] { return receiver.ReceivedPackets() >= total + 1; }, 5000);
+    EXPECT_EQ(receiver.DroppedPackets() + receiver.QueuedPackets() + 1, receiver.ReceivedPackets());
+    EXPECT_GT(receiver.DroppedPackets(), 0u);
     EXPECT_LE(receiver.PeakQueuedBytes(), 256u * 1024);
     EXPECT_LT(receiver.QueuedPackets(), 256u * 1024 / 1400 + 1);
     EXPECT_GT(receiver.QueuedPackets(), 256u * 1024 / 2000);
