@@ -62,6 +62,9 @@ public:
 private:
     static size_t EntryBytes(const RTP_QUEUE_ENTRY& entry);
     void ClearQueue();
+    // The oldest entry; when there is none and sleepIfEmpty is set, the
+    // next append wakes the queue thread.
+    std::unique_ptr<RTP_QUEUE_ENTRY> Take(bool sleepIfEmpty);
     bool Stopping() { return m_stopping.load(std::memory_order_relaxed); }
 
     TSmartPtr<IRTPClient> m_client;
