@@ -6,3 +6,11 @@ set(PORTABLE_SOURCES
 )
 set(WIN32_SOURCES
 )
+list(APPEND PORTABLE_SOURCES
+    RTSPReplyReader.cpp
+    RTSPAuthentication.cpp
+    RTSPRequestBuilder.cpp
+)
+list(APPEND WIN32_SOURCES
+    BaseRTSPClient.cpp
+)
