@@ -6,3 +6,10 @@ set(PORTABLE_SOURCES
 )
 set(WIN32_SOURCES
 )
+list(APPEND PORTABLE_SOURCES
+    RTSPReplyReaderTest.cpp
+    RTSPAuthenticationTest.cpp
+)
+list(APPEND WIN32_SOURCES
+    BaseRTSPClientTest.cpp
+)

@@ -8,3 +8,6 @@ set(WIN32_SOURCES
     DriverLibrary.cpp
     ScriptedHttpServer.cpp
 )
+list(APPEND WIN32_SOURCES
+    RtspServer.cpp
+)
