@@ -189,7 +189,7 @@ TEST_F(RTSPClientSim, CameraFaultsThatAreMended) {
         const char* switches;
         const char* until;
     } cases[] = {
-        {"blank line after byte 512", "header_pad=600", "PLAY"},
+        {"blank line after byte 512, beyond one read", "header_pad=5000", "PLAY"},
         {"Content-Length without blank", "length_nospace=1", "PLAY"},
         {"body in a later segment", "length_nospace=1&body_delay_ms=300", "PLAY"},
         {"nonce rotated after every request", "nonce_uses=1", "OPTIONS"},
