@@ -13,3 +13,10 @@ set(WIN32_SOURCES
     RTPReceiverTest.cpp
     RTCPHandlerTest.cpp
 )
+list(APPEND PORTABLE_SOURCES
+    RTSPReplyReaderTest.cpp
+    RTSPAuthenticationTest.cpp
+)
+list(APPEND WIN32_SOURCES
+    BaseRTSPClientTest.cpp
+)

@@ -9,3 +9,6 @@ set(WIN32_SOURCES
     ScriptedHttpServer.cpp
     CapabilityHost.cpp
 )
+list(APPEND WIN32_SOURCES
+    RtspServer.cpp
+)

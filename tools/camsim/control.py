@@ -8,6 +8,7 @@ import threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qsl
 
+import rtsp
 from camera import Camera
 
 
@@ -132,7 +133,9 @@ class ControlHandler(BaseHTTPRequestHandler):
             self._reply(404, "no camera %d\n" % camera_id)
             return
         store = camera.store
-        if command == ["log"]:
+        if command[:1] == ["rtsp"]:
+            rtsp.control(camera, command[1:], pairs, self._reply)
+        elif command == ["log"]:
             self._reply(200, "".join(line + "\n" for line in camera.log_lines()))
         elif command == ["log", "clear"]:
             camera.clear_log()

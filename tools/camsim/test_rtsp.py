@@ -1,0 +1,120 @@
+"""Tests of the simulator's RTSP side, run against a real simulator process.
+
+From the repository root:  python3 -m unittest discover -s tools/camsim
+"""
+
+import hashlib
+import os
+import re
+import socket
+import sys
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+from test_camsim import WAIT, get, start_simulator  # noqa: E402
+
+
+def md5(text):
+    return hashlib.md5(text.encode()).hexdigest()
+
+
+class Rtsp:
+    def __init__(self, test, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=WAIT)
+        test.addCleanup(self.sock.close)
+        self.buf = b""
+        self.cseq = 0
+
+    def ask(self, method, url, headers=()):
+        self.cseq += 1
+        text = "%s %s RTSP/1.0\r\nCSeq: %d\r\n%s\r\n" % (
+            method, url, self.cseq, "".join("%s: %s\r\n" % h for h in headers))
+        self.sock.sendall(text.encode())
+        while b"\r\n\r\n" not in self.buf:
+            data = self.sock.recv(65536)
+            if not data:
+                raise ConnectionError("closed")
+            self.buf += data
+        head, _, self.buf = self.buf.partition(b"\r\n\r\n")
+        head = head.decode()
+        m = re.search(r"(?im)^content-length:\s*(\d+)", head)
+        length = int(m.group(1)) if m else 0
+        while len(self.buf) < length:
+            self.buf += self.sock.recv(65536)
+        body, self.buf = self.buf[:length], self.buf[length:]
+        return int(head.split()[1]), head, body.decode()
+
+
+class RtspSideTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.proc, text = start_simulator()
+        cls.control = int(text)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.proc.terminate()
+        cls.proc.wait(WAIT)
+
+    def camera(self, query):
+        status, _, body = get(self.control, "/new?" + query)
+        fields = dict(f.split("=") for f in body.decode().split())
+        self.addCleanup(get, self.control, "/cameras/%s/delete" % fields["id"])
+        status, _, body = get(self.control, "/cameras/%s/rtsp" % fields["id"])
+        self.assertEqual(status, 200)
+        port = int(body.decode().split("=")[1])
+        params = get(self.control, "/cameras/%s/params" % fields["id"])[2].decode()
+        self.assertIn("Streaming.RTSPPort=%d" % port, params)
+        return fields["id"], port
+
+    def set(self, cam, query):
+        self.assertEqual(get(self.control, "/cameras/%s/rtsp/set?%s" % (cam, query))[0], 200)
+
+    def test_digest_with_qop_rotating_nonce_and_the_byte_exact_log(self):
+        cam, port = self.camera("user=u&password=p&auth=digest")
+        self.set(cam, "qop=1&nonce_uses=1")
+        c = Rtsp(self, port)
+        url = "rtsp://127.0.0.1:%d/h264?stream=0&mode=live" % port
+        status, head, _ = c.ask("DESCRIBE", url)
+        self.assertEqual(status, 401)
+        nonce = re.search(r'nonce="([^"]+)"', head).group(1)
+        self.assertIn('qop="auth"', head)
+
+        def answer(method, nonce):
+            ha1, ha2 = md5("u:camsim:p"), md5("%s:%s" % (method, url))
+            resp = md5("%s:%s:00000001:abc:auth:%s" % (ha1, nonce, ha2))
+            return [("Authorization", 'Digest username="u", realm="camsim", nonce="%s", uri="%s", '
+                                      'response="%s", qop=auth, nc=00000001, cnonce="abc"' % (nonce, url, resp))]
+        status, _, sdp = c.ask("DESCRIBE", url, answer("DESCRIBE", nonce))
+        self.assertEqual(status, 200)
+        self.assertIn("a=control:trackID=1", sdp)
+        status, head, _ = c.ask("OPTIONS", url, answer("OPTIONS", nonce))
+        self.assertEqual(status, 401)
+        self.assertIn("stale=true", head)
+        log = get(self.control, "/cameras/%s/rtsp/log" % cam)[2].decode().splitlines()
+        self.assertEqual([line.split(" ", 2)[1] for line in log], ["401", "200", "401"])
+        self.assertEqual(log[0].split(" ", 2)[2], "DESCRIBE %s RTSP/1.0\\r\\nCSeq: 1\\r\\n\\r\\n" % url)
+
+    def test_faults(self):
+        cam, port = self.camera("")
+        url = "rtsp://127.0.0.1:%d/h264" % port
+        self.set(cam, "header_pad=600&length_nospace=1&session_timeout=10&content_base=rtsp://cam/stream/")
+        c = Rtsp(self, port)
+        status, head, sdp = c.ask("DESCRIBE", url)
+        self.assertEqual(status, 200)
+        self.assertGreater(head.find("Content-Length:"), 512)
+        self.assertNotIn("Content-Length: ", head)
+        self.assertIn("Content-Base: rtsp://cam/stream/", head)
+        status, head, _ = c.ask("SETUP", url + "/trackID=1", [("Transport", "RTP/AVP/UDP;unicast;client_port=4000-4001")])
+        self.assertIn("Session: CAMSIM%s;timeout=10" % cam, head)
+        self.set(cam, "describe_status=404&header_pad=0")
+        self.assertEqual(c.ask("DESCRIBE", url)[0], 404)
+        self.set(cam, "close_after=options")
+        c.ask("OPTIONS", url)
+        self.assertEqual(c.sock.recv(10), b"")
+
+
+if __name__ == "__main__":
+    unittest.main()
