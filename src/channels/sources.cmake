@@ -1,4 +1,6 @@
 set(PORTABLE_SOURCES
+    TimeStampConverter.cpp
+    StreamingSetup.cpp
 )
 set(WIN32_SOURCES
     ChannelFactory.cpp
