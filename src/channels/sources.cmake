@@ -6,4 +6,5 @@ set(WIN32_SOURCES
     ChannelFactory.cpp
     BaseCameraChannel.cpp
     MJPEGChannelHTTP.cpp
+    StreamingStep.cpp
 )
