@@ -3,6 +3,11 @@ set(PORTABLE_SOURCES
     SDPResponseParser.cpp
     RTSPResponseParser.cpp
     RTSPStreamParser.cpp
+    RTCPStatistics.cpp
+    RTCPPackets.cpp
 )
 set(WIN32_SOURCES
+    UDPClient.cpp
+    RTPReceiver.cpp
+    RTCPHandler.cpp
 )

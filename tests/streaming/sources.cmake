@@ -3,6 +3,13 @@ set(PORTABLE_SOURCES
     SDPResponseParserTest.cpp
     RTSPResponseParserTest.cpp
     RTSPStreamParserTest.cpp
+    RTCPStatisticsTest.cpp
+    RTCPPacketsTest.cpp
+    BoundedQueueTest.cpp
 )
 set(WIN32_SOURCES
+    LoopbackPeer.cpp
+    UDPClientTest.cpp
+    RTPReceiverTest.cpp
+    RTCPHandlerTest.cpp
 )

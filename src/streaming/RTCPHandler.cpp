@@ -1,0 +1,228 @@
+#include "streaming/RTCPHandler.h"
+
+#include <mmsystem.h>
+#include <objbase.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace zentavo {
+
+namespace {
+const unsigned REPORT_WAIT_MS = 10000;
+const unsigned STOP_MS = 5000;
+}  // namespace
+
+class CRTCPHandler::CPacketVisitor : public IRTCPPacketVisitor {
+public:
+    CPacketVisitor(CRTCPHandler& handler, const sockaddr_in& from) : m_handler(handler), m_from(from) {}
+    void OnSenderReport(const RTCP_SENDER_REPORT& report) override { m_handler.OnSenderReport(m_from, report); }
+    void OnBye() override { m_handler.OnBye(); }
+
+private:
+    CRTCPHandler& m_handler;
+    const sockaddr_in& m_from;
+};
+
+CRTCPHandler::CRTCPHandler(IDriver* driver)
+    : CBaseThread(driver),
+      m_client(driver),
+      m_sourceAddress(0),
+      m_user(nullptr),
+      m_peerKnown(false),
+      m_srEvent(false),
+      m_peer(),
+      m_srArrivalMs(0),
+      m_versionBits(0),
+      m_datagramsSeen(0) {
+    std::memset(m_ownSsrc, 0, sizeof m_ownSsrc);
+    std::memset(m_sourceSsrc, 0, sizeof m_sourceSsrc);
+    std::memset(m_lastSr, 0, sizeof m_lastSr);
+    m_client.SetReceiveSize(RECEIVE_SIZE);
+    m_client.SetWaitTimeout(WAIT_TIMEOUT_MS);
+}
+
+CRTCPHandler::~CRTCPHandler() { Stop(); }
+
+void CRTCPHandler::MakeOwnSsrc() {
+    GUID guid = {};
+    uint32_t ssrc = 0;
+    const GUID zero = {};
+    if (CoCreateGuid(&guid) == S_OK && std::memcmp(&guid, &zero, sizeof guid) != 0) {
+        ssrc = guid.Data1;
+    } else {
+        std::srand(static_cast<unsigned>(_time64(nullptr)));
+        ssrc = static_cast<uint32_t>(std::rand());
+    }
+    m_ownSsrc[0] = uint8_t(ssrc >> 24);
+    m_ownSsrc[1] = uint8_t(ssrc >> 16);
+    m_ownSsrc[2] = uint8_t(ssrc >> 8);
+    m_ownSsrc[3] = uint8_t(ssrc);
+}
+
+void CRTCPHandler::Reset() {
+    m_srEvent.Reset();
+    CLockGuard guard(m_lock);
+    m_peerKnown = false;
+    MakeOwnSsrc();
+    m_srArrivalMs = 0;
+    m_versionBits = 0;
+    m_peer = sockaddr_in();
+    m_statistics.Reset();
+    std::memset(m_sourceSsrc, 0, sizeof m_sourceSsrc);
+    std::memset(m_lastSr, 0, sizeof m_lastSr);
+}
+
+bool CRTCPHandler::Start(uint32_t sourceAddress, uint16_t port) {
+    if (m_client.IsOpen() || sourceAddress == 0) return false;
+    Reset();
+    {
+        // Set before the socket opens, so that a sender report arriving at
+        // once is not refused.
+        CLockGuard guard(m_lock);
+        m_sourceAddress = sourceAddress;
+    }
+    if (!m_client.Open(this, port)) {
+        CLockGuard guard(m_lock);
+        m_sourceAddress = 0;
+        return false;
+    }
+    m_client.SetWaitTimeout(WAIT_TIMEOUT_MS);
+    StartThread("RTCP Handler Thread");
+    return true;
+}
+
+void CRTCPHandler::Stop() {
+    m_stopEvent.Set();
+    uint8_t versionBits;
+    uint8_t ownSsrc[4];
+    bool peerKnown;
+    {
+        CLockGuard guard(m_lock);
+        peerKnown = m_peerKnown;
+        versionBits = m_versionBits;
+        std::memcpy(ownSsrc, m_ownSsrc, sizeof ownSsrc);
+    }
+    if (peerKnown) {
+        const auto bye = BuildBye(versionBits, ownSsrc);
+        SendToPeer(bye.data(), uint32_t(bye.size()));
+    }
+    {
+        CLockGuard guard(m_lock);
+        m_peerKnown = false;
+    }
+    m_client.Close();
+    StopThread(STOP_MS);
+    CLockGuard guard(m_lock);
+    m_sourceAddress = 0;
+}
+
+void CRTCPHandler::SetClockRate(uint32_t hz) {
+    CLockGuard guard(m_lock);
+    m_statistics.SetClockRate(hz);
+}
+
+void CRTCPHandler::UpdateSequence(uint16_t sequence, uint32_t rtpTimestamp) {
+    const uint32_t arrival = timeGetTime();
+    CLockGuard guard(m_lock);
+    m_statistics.Update(sequence, rtpTimestamp, arrival);
+}
+
+void CRTCPHandler::UpdateSequence(uint16_t sequence) {
+    CLockGuard guard(m_lock);
+    m_statistics.UpdateSequence(sequence);
+}
+
+bool CRTCPHandler::IsPeerKnown() {
+    CLockGuard guard(m_lock);
+    return m_peerKnown;
+}
+
+uint32_t CRTCPHandler::GetOwnSsrc() {
+    CLockGuard guard(m_lock);
+    return (uint32_t(m_ownSsrc[0]) << 24) | (uint32_t(m_ownSsrc[1]) << 16) | (uint32_t(m_ownSsrc[2]) << 8) |
+           m_ownSsrc[3];
+}
+
+void CRTCPHandler::OnData(IRTPClient* client, const sockaddr_in& from, const uint8_t* data, uint32_t length) {
+    bool fromSource;
+    {
+        CLockGuard guard(m_lock);
+        fromSource = m_sourceAddress != 0 && from.sin_addr.s_addr == m_sourceAddress;
+    }
+    if (fromSource) {
+        CPacketVisitor visitor(*this, from);
+        WalkRTCPCompound(data, length, visitor);
+    }
+    ++m_datagramsSeen;
+}
+
+void CRTCPHandler::OnSenderReport(const sockaddr_in& from, const RTCP_SENDER_REPORT& report) {
+    {
+        CLockGuard guard(m_lock);
+        if (!m_peerKnown) {
+            m_peer = from;
+            m_peerKnown = true;
+        }
+        m_versionBits = report.versionBits;
+        std::memcpy(m_sourceSsrc, report.senderSsrc, sizeof m_sourceSsrc);
+        std::memcpy(m_lastSr, report.lastSr, sizeof m_lastSr);
+        m_srArrivalMs = timeGetTime();
+    }
+    m_srEvent.Set();
+}
+
+void CRTCPHandler::OnBye() {
+    {
+        CLockGuard guard(m_lock);
+        if (!m_peerKnown) return;
+        m_peerKnown = false;
+    }
+    IRTCPHandlerUser* user = m_user;
+    if (user == nullptr) return;
+    try {
+        user->OnRTCPBye();
+    } catch (...) {
+    }
+}
+
+void CRTCPHandler::SendReceiverReport() {
+    RTCP_RECEIVER_REPORT_FIELDS fields;
+    {
+        CLockGuard guard(m_lock);
+        if (!m_peerKnown) return;
+        fields.versionBits = m_versionBits;
+        std::memcpy(fields.ownSsrc, m_ownSsrc, 4);
+        std::memcpy(fields.sourceSsrc, m_sourceSsrc, 4);
+        std::memcpy(fields.lastSr, m_lastSr, 4);
+        fields.reception = m_statistics.TakeReport();
+        fields.delaySinceLastSr = DelaySinceLastSr(timeGetTime(), m_srArrivalMs);
+    }
+    const auto rr = BuildReceiverReport(fields);
+    SendToPeer(rr.data(), uint32_t(rr.size()));
+}
+
+void CRTCPHandler::SendToPeer(const uint8_t* data, uint32_t length) {
+    sockaddr_in peer;
+    {
+        CLockGuard guard(m_lock);
+        if (!m_peerKnown || length == 0) return;
+        peer = m_peer;
+    }
+    if (!m_client.Send(length, peer, data)) {
+        CLockGuard guard(m_lock);
+        m_peerKnown = false;
+    }
+}
+
+void CRTCPHandler::Run() {
+    CEvent* const events[2] = {&m_stopEvent, &m_srEvent};
+    while (!m_stopEvent.Wait(0)) {
+        const unsigned which = WaitAny(events, 2, REPORT_WAIT_MS);
+        if (which == 0) break;
+        if (which == 1) SendReceiverReport();
+    }
+}
+
+}  // namespace zentavo

@@ -1,0 +1,81 @@
+// The receiving side of RTCP for one RTP stream: listens on the RTCP port,
+// takes the camera's address from its first sender report, answers each
+// sender report with one receiver report built from the reception
+// statistics, and says goodbye at stop to a camera it has heard from.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "runtime/BaseThread.h"
+#include "runtime/Event.h"
+#include "runtime/RecursiveLock.h"
+#include "streaming/IRTCPHandlerUser.h"
+#include "streaming/IRTPClient.h"
+#include "streaming/RTCPPackets.h"
+#include "streaming/RTCPStatistics.h"
+#include "streaming/UDPClient.h"
+
+namespace zentavo {
+
+class CRTCPHandler : public CBaseThread, public IRTPClientUser {
+public:
+    static constexpr uint32_t RECEIVE_SIZE = 1536;
+    static constexpr uint32_t WAIT_TIMEOUT_MS = 1000;
+
+    explicit CRTCPHandler(IDriver* driver = nullptr);
+    ~CRTCPHandler() override;
+
+    // sourceAddress: the camera's IPv4 address in network order; RTCP from
+    // any other address is ignored.
+    bool Start(uint32_t sourceAddress, uint16_t port);
+    void Stop();
+    void SetUser(IRTCPHandlerUser* user) { m_user = user; }
+    void SetClockRate(uint32_t hz);
+
+    // For every RTP packet of the stream, as it arrives.
+    void UpdateSequence(uint16_t sequence, uint32_t rtpTimestamp);
+    // Sequence bookkeeping without a timestamp: no contribution to jitter.
+    void UpdateSequence(uint16_t sequence);
+
+    bool IsPeerKnown();
+    uint16_t GetPort() { return m_client.GetPort(); }
+    // The own SSRC as sent, most significant byte first.
+    uint32_t GetOwnSsrc();
+    // Datagrams read and dealt with since construction, from any sender.
+    uint32_t DatagramsSeen() const { return m_datagramsSeen.load(); }
+
+    // IRTPClientUser
+    void OnData(IRTPClient* client, const sockaddr_in& from, const uint8_t* data, uint32_t length) override;
+    void OnTimeout(IRTPClient* client) override {}
+    void OnClosed(IRTPClient* client) override {}
+
+    void Run() override;
+
+private:
+    class CPacketVisitor;
+
+    void Reset();
+    void MakeOwnSsrc();
+    void OnSenderReport(const sockaddr_in& from, const RTCP_SENDER_REPORT& report);
+    void OnBye();
+    void SendReceiverReport();
+    void SendToPeer(const uint8_t* data, uint32_t length);
+
+    CUDPClient m_client;
+    uint32_t m_sourceAddress;
+    IRTCPHandlerUser* m_user;
+    bool m_peerKnown;
+    CEvent m_srEvent;
+    CRecursiveLock m_lock;
+    sockaddr_in m_peer;
+    uint32_t m_srArrivalMs;
+    uint8_t m_versionBits;
+    CRTCPStatistics m_statistics;
+    uint8_t m_ownSsrc[4];
+    uint8_t m_sourceSsrc[4];
+    uint8_t m_lastSr[4];
+    std::atomic<uint32_t> m_datagramsSeen;
+};
+
+}  // namespace zentavo

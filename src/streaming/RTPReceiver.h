@@ -1,0 +1,77 @@
+// Receives RTP on one local port: each datagram is parsed on the socket's
+// thread and queued; the packet queue thread hands the packets to the user
+// in arrival order. The queue is bounded: a user that stalls loses the
+// oldest packets (counted), and the media parser's sequence check discards
+// what they broke.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "runtime/BaseThread.h"
+#include "runtime/Event.h"
+#include "runtime/RecursiveLock.h"
+#include "streaming/BoundedQueue.h"
+#include "streaming/IRTPClient.h"
+#include "streaming/IRTPReceiverUser.h"
+#include "streaming/RTPPacket.h"
+#include "streaming/SmartPtr.h"
+
+namespace zentavo {
+
+struct RTP_QUEUE_ENTRY {
+    sockaddr_in from;
+    CRTPPacket packet;
+};
+
+class CRTPReceiver : public IRTPClientUser, public CBaseThread {
+public:
+    // About two seconds of a 4 Mbit/s stream in 1400-byte packets, whichever
+    // bound comes first.
+    static constexpr size_t DEFAULT_MAX_QUEUED_PACKETS = 4096;
+    static constexpr size_t DEFAULT_MAX_QUEUED_BYTES = 8 * 1024 * 1024;
+    static constexpr uint32_t RECEIVE_SIZE = 1536;
+    static constexpr uint32_t WAIT_TIMEOUT_MS = 2000;
+
+    explicit CRTPReceiver(IDriver* driver = nullptr);
+    ~CRTPReceiver() override;
+
+    bool Start(uint16_t port);
+    void Stop();
+    void SetUser(IRTPReceiverUser* user) { m_user = user; }
+    void SetQueueLimits(size_t maxPackets, size_t maxBytes);
+
+    // Packets dropped because the queue was full, since construction.
+    uint64_t DroppedPackets();
+    size_t QueuedPackets();
+    size_t QueuedBytes();
+    // Largest queue size seen since construction.
+    size_t PeakQueuedBytes();
+    uint16_t GetPort();
+
+    // IRTPClientUser
+    void OnData(IRTPClient* client, const sockaddr_in& from, const uint8_t* data, uint32_t length) override;
+    void OnTimeout(IRTPClient* client) override;
+    void OnClosed(IRTPClient* client) override;
+
+    void Run() override;
+
+private:
+    static size_t EntryBytes(const RTP_QUEUE_ENTRY& entry);
+    void ClearQueue();
+    bool Stopping() { return m_stopping.load(std::memory_order_relaxed); }
+
+    TSmartPtr<IRTPClient> m_client;
+    IRTPReceiverUser* m_user;
+    CRecursiveLock m_lock;
+    TBoundedQueue<RTP_QUEUE_ENTRY> m_queue;
+    size_t m_peakBytes;
+    // The packet queue thread is about to sleep: the next packet must wake it.
+    // While it is busy, appending needs no event.
+    bool m_consumerWaiting;
+    CEvent m_dataEvent;
+    std::atomic<bool> m_stopping;
+};
+
+}  // namespace zentavo
