@@ -13,7 +13,9 @@ check() {  # description, then a command that succeeds when the check holds
 }
 check "machine is i386" grep -q "file format pei-i386" <<<"$DUMP"
 for name in CreateIPCapture CreateIPCaptureEx CreateIPCaptureEx2 CreateIPCaptureEx3 \
-            DeleteIPCapture DeleteIPCaptureEx DeleteIPCaptureEx2 DeleteIPCaptureEx3 DeleteCapabilityQueryModule; do
+            DeleteIPCapture DeleteIPCaptureEx DeleteIPCaptureEx2 DeleteIPCaptureEx3 DeleteCapabilityQueryModule \
+            CreateCapabilityQueryModule InitCapabilityQuery StartCapabilityQuery UninitCapabilityQuery \
+            TerminateCapabilityQuery; do
     check "export $name" grep -qE "^\s+\[\s*[0-9]+\] $name\$" <<<"$DUMP"
 done
 decorated=$(grep -cE "^\s+\[\s*[0-9]+\] [^+].*[@?]" <<<"$DUMP" || true)
@@ -23,7 +25,20 @@ imports=$(grep "DLL Name:" <<<"$DUMP" | awk '{print $3}')
 for dll in $imports; do
     check "import $dll is a Windows system DLL" grep -qiw "$dll" <<<"$allowed"
 done
-create=$(grep -E "^\s+\[\s*[0-9]+\] \+base\[\s*[0-9]+\]" <<<"$DUMP" | sed -E 's/.*\] ([0-9a-f]+) Export RVA/\1/' | sort -u | wc -l)
-check "aliases share two functions (create, delete)" test "$create" -eq 2
+# Address of each export by name: the export address table and the name
+# table share their indexes.
+rva_of() {
+    awk -v want="$1" '
+        /\+base\[/ { gsub(/[][]/, " "); rva[$1] = $4 }
+        /^\[Ordinal\/Name Pointer\] Table/ { names = 1; next }
+        names && /^[ \t]+\[/ { line = $0; gsub(/[][]/, " ", line); split(line, f, " "); if (f[2] == want) print rva[f[1]] }
+    ' <<<"$DUMP"
+}
+distinct() { for name in "$@"; do rva_of "$name"; done | sort -u | grep -c .; }
+check "create aliases are one function" test "$(distinct CreateIPCapture CreateIPCaptureEx CreateIPCaptureEx2 CreateIPCaptureEx3)" -eq 1
+check "delete aliases, query delete included, are one function" \
+    test "$(distinct DeleteIPCapture DeleteIPCaptureEx DeleteIPCaptureEx2 DeleteIPCaptureEx3 DeleteCapabilityQueryModule)" -eq 1
+check "seven functions behind the fourteen names" test "$(distinct CreateIPCapture DeleteIPCapture CreateCapabilityQueryModule \
+    InitCapabilityQuery StartCapabilityQuery UninitCapabilityQuery TerminateCapabilityQuery)" -eq 7
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

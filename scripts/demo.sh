@@ -1,21 +1,21 @@
 #!/usr/bin/env bash
-# The one-command demo: installs what is missing, builds the 64-bit driver
-# and the halvencap program, starts the camera simulator, records 10 s of
-# Motion JPEG, switches an output while watching an input, checks the
-# recording with ffprobe and draws a contact sheet of what was captured.
+# The one-command demo: installs what is missing, builds the driver and the
+# halvencap program (the shipped 32-bit build where this machine runs i386
+# code natively, the 64-bit build otherwise), starts the camera simulator,
+# probes what the camera can do, records 10 s of Motion JPEG, switches an
+# output while watching an input, checks the recording with ffprobe and
+# draws a contact sheet of what was captured.
 # Everything it leaves behind is under demo-output/. Exit code 0 only if
 # every step worked.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD="$ROOT/build/demo-win64"
 OUT="$ROOT/demo-output"
 RECORDING="$OUT/recording"
 SECONDS_TO_RECORD=10
 export WINEDEBUG=-all
 export HALVENCAP_WINEPREFIX64="${HALVENCAP_WINEPREFIX64:-$ROOT/build/wine64-prefix}"
 export WINEPREFIX="$HALVENCAP_WINEPREFIX64"
-WINE=/usr/lib/wine/wine64
 
 step() { echo; echo "== $*"; }
 die() { echo "demo FAILED: $*" >&2; exit 1; }
@@ -32,11 +32,23 @@ trap cleanup EXIT
 step "setting up the machine"
 "$ROOT/scripts/setup.sh"
 
-step "building the driver and halvencap (win64) in $BUILD"
+# The shipped build is the 32-bit one; it runs at full speed wherever the
+# kernel runs i386 code (setup found out how). Under emulation only the
+# 64-bit build is quick enough.
+I386_MODE="$(cat "$ROOT/build/i386-mode" 2>/dev/null || echo qemu)"
+if [ "$I386_MODE" = qemu ]; then
+    BITS=64; TOOLCHAIN=x86_64; WINE=/usr/lib/wine/wine64
+    BITS_NOTE="64-bit build (this kernel runs 32-bit code only under emulation)"
+else
+    BITS=32; TOOLCHAIN=i686; WINE="$ROOT/scripts/wine32.sh"
+    BITS_NOTE="the shipped 32-bit build (i386 code runs natively here: $I386_MODE)"
+fi
+BUILD="$ROOT/build/demo-win$BITS"
+step "building the driver and halvencap: $BITS_NOTE, in $BUILD"
 mkdir -p "$ROOT/build"
 # Optimised, as the library ships.
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVENCAP_TESTS=OFF \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64-mingw.cmake" >"$ROOT/build/demo-configure.log" 2>&1 \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-$TOOLCHAIN-mingw.cmake" >"$ROOT/build/demo-configure.log" 2>&1 \
     || { tail -20 "$ROOT/build/demo-configure.log"; die "configuration failed"; }
 ninja -C "$BUILD" -j"${HALVENCAP_JOBS:-2}" halvencap >"$ROOT/build/demo-build.log" 2>&1 \
     || { tail -30 "$ROOT/build/demo-build.log"; die "build failed (see build/demo-build.log)"; }
@@ -68,6 +80,19 @@ CAMERA_ID="$(control /cameras | sed -n "s/^id=\([0-9]*\) port=$CAMERA_PORT\$/\1/
 [ -n "$CAMERA_ID" ] || die "the simulator lists no camera on port $CAMERA_PORT"
 echo "camera at 127.0.0.1:$CAMERA_PORT (user demo, password demo, Digest), control API at $CONTROL"
 
+step "probing the camera: what it can do, before it is added"
+set +e
+halvencap probe --address 127.0.0.1 --port "$CAMERA_PORT" --user demo --password demo \
+    2> >(tee "$OUT/probe.stderr.log" >&2) | tee "$OUT/probe.log"
+rc=${PIPESTATUS[0]}
+halvencap probe --address 127.0.0.1 --port "$CAMERA_PORT" --user demo --password demo --json >"$OUT/probe.json"
+rc_json=$?
+set -e
+[ "$rc" = 0 ] || die "halvencap probe exited with $rc"
+[ "$rc_json" = 0 ] || die "halvencap probe --json exited with $rc_json"
+python3 -c 'import json, sys; r = json.load(open(sys.argv[1])); assert r["name"] and r["sizes"] and r["codecs"]' \
+    "$OUT/probe.json" || die "the probe's JSON lacks name, sizes or codecs"
+
 step "recording $SECONDS_TO_RECORD s of Motion JPEG"
 set +e
 halvencap record --address 127.0.0.1 --port "$CAMERA_PORT" --user demo --password demo --format mjpeg \
@@ -79,11 +104,18 @@ set -e
 
 step "switching output 0 on and watching the inputs while the camera's input mask changes"
 control "/cameras/$CAMERA_ID/set?inputs=0" >/dev/null
-( sleep 3; control "/cameras/$CAMERA_ID/set?inputs=1" >/dev/null
-  sleep 3; control "/cameras/$CAMERA_ID/set?inputs=3" >/dev/null ) &
+# Each change waits for the program's next input polls (they show in the
+# camera's request log), so it is seen however slowly Wine starts.
+polls() { control "/cameras/$CAMERA_ID/log" | grep -c "IO.MonitorAll" || true; }
+wait_polls() {  # count
+    for _ in $(seq 1 600); do [ "$(polls)" -ge "$1" ] && return; sleep 0.1; done
+}
+( base=$(polls)
+  wait_polls $((base + 1)); control "/cameras/$CAMERA_ID/set?inputs=1" >/dev/null
+  wait_polls $((base + 3)); control "/cameras/$CAMERA_ID/set?inputs=3" >/dev/null ) &
 CHANGER=$!
 set +e
-halvencap io --address 127.0.0.1 --port "$CAMERA_PORT" --user demo --password demo --set 0=on --watch 9 \
+halvencap io --address 127.0.0.1 --port "$CAMERA_PORT" --user demo --password demo --set 0=on --watch 12 \
     2> >(tee "$OUT/io.stderr.log" >&2) | tee "$OUT/io.log"
 rc=${PIPESTATUS[0]}
 set -e
@@ -120,9 +152,11 @@ ffmpeg -v error -y -f mjpeg -i "$VIDEO" \
 
 step "done"
 cat <<EOF
+driver:         $BITS_NOTE
 recording:      $VIDEO ($indexed pictures, $(du -h "$VIDEO" | cut -f1))
 index:          $INDEX (time, size, code, key frame, file, offset, width, height)
 ffprobe report: $OUT/ffprobe.txt
 contact sheet:  $SHEET (every ${every}th picture)
+probe:          $OUT/probe.log, $OUT/probe.json
 logs:           $OUT/record.log, $OUT/io.log, $OUT/camsim.log
 EOF

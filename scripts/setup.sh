@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests and the demo need, from Debian
-# packages, and prepares Wine (64-bit prefix, 32-bit under qemu-i386).
+# packages, and prepares Wine: a 64-bit prefix, and 32-bit programs run by
+# the kernel itself where it can (qemu-i386 only where it cannot; see
+# scripts/i386-mode.sh).
 # Idempotent: safe to run again.
 set -euo pipefail
 
@@ -10,9 +12,12 @@ export DEBIAN_FRONTEND=noninteractive
 PACKAGES=(
     cmake ninja-build g++ clang libclang-rt-14-dev llvm
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-    wine wine64 wine32:i386 qemu-user
+    wine wine64 wine32:i386
     googletest libbenchmark-dev
-    python3 ffmpeg procps
+    python3 ffmpeg procps util-linux
+    gstreamer1.0-tools gstreamer1.0-rtsp gir1.2-gst-rtsp-server-1.0 python3-gi
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
+    gstreamer1.0-plugins-bad gstreamer1.0-libav
 )
 
 log() { echo "[setup] $*"; }
@@ -37,16 +42,12 @@ else
     log "packages already installed"
 fi
 
-# 32-bit Windows programs run under wine32, which itself needs qemu-i386 here.
-if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
-    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || true
-fi
-if [ -e /proc/sys/fs/binfmt_misc/register ] && [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386-halvencap ] \
-        && [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-    log "registering qemu-i386 for i386 ELF programs"
-    printf ':qemu-i386-halvencap:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:/usr/bin/qemu-i386:F\n' \
-        > /proc/sys/fs/binfmt_misc/register || log "binfmt registration failed (already there?)"
-fi
+# 32-bit Windows programs run under wine32: natively where the kernel runs
+# i386 code, emulated only where it cannot. The mode is kept in
+# build/i386-mode for scripts/wine32.sh.
+mkdir -p "$ROOT/build"
+I386_MODE="$("$ROOT/scripts/i386-mode.sh" probe "$ROOT/build/i386-mode")"
+log "32-bit programs: $I386_MODE"
 
 export WINEDEBUG=-all
 WINE64_PREFIX="${HALVENCAP_WINEPREFIX64:-$ROOT/build/wine64-prefix}"

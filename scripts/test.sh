@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test stage:
 #   native (g++), sanitizers (clang ASan+UBSan), fuzz smoke (libFuzzer),
-#   simulator self-tests, the 64-bit suite under wine64, and the 32-bit stage
-#   (slot-by-slot check and smoke suite of the shipped DLL) under wine32.
+#   simulator self-tests, the 64-bit suite under wine64 with its decode and
+#   console program checks, and the same for the shipped 32-bit build under
+#   wine32 (the whole suite where the kernel runs i386 code, a smoke suite
+#   where only emulation can). Each stage line gives its wall time.
 # Ends with one line "N passed, M failed" over all stages.
 set -uo pipefail
 
@@ -13,7 +15,11 @@ JOBS="${HALVENCAP_JOBS:-2}"
 export WINEDEBUG=-all
 export HALVENCAP_WINEPREFIX64="${HALVENCAP_WINEPREFIX64:-$BUILD/wine64-prefix}"
 
+RUN_T0=$(date +%s)
 "$ROOT/scripts/setup.sh" || { echo "setup failed"; echo "0 passed, 1 failed"; exit 1; }
+echo "== setup took $(( $(date +%s) - RUN_T0 )) s"
+I386_MODE="$(cat "$BUILD/i386-mode" 2>/dev/null || echo native)"
+WINE32="$ROOT/scripts/wine32.sh"
 
 TOTAL_PASSED=0
 TOTAL_FAILED=0
@@ -21,12 +27,20 @@ STAGE_LINES=()
 REPORTS="$BUILD/reports"
 mkdir -p "$REPORTS"
 
-stage_result() {  # name passed failed [skipped]
-    local name=$1 p=$2 f=$3 s=${4:-0}
+# Wall time of a stage: from stage_start (or the previous stage's end) to
+# its result line.
+STAGE_T0=$(date +%s)
+stage_start() { STAGE_T0=$(date +%s); }
+
+stage_result() {  # name passed failed [skipped] [note]
+    local name=$1 p=$2 f=$3 s=${4:-0} note=${5:-}
     TOTAL_PASSED=$((TOTAL_PASSED + p))
     TOTAL_FAILED=$((TOTAL_FAILED + f))
-    local line
-    line=$(printf '%-10s %d passed, %d failed, %d skipped' "$name:" "$p" "$f" "$s")
+    local now line
+    now=$(date +%s)
+    line=$(printf '%-10s %d passed, %d failed, %d skipped, %4d s%s' "$name:" "$p" "$f" "$s" \
+        $((now - STAGE_T0)) "${note:+ ($note)}")
+    STAGE_T0=$now
     STAGE_LINES+=("$line")
     echo "== $line"
 }
@@ -37,23 +51,23 @@ build_config() {  # dir cmake-args...
         && ninja -C "$dir" -j"$JOBS" >"$dir.build.log" 2>&1
 }
 
-gtest_stage() {  # name report-file
+gtest_stage() {  # name report-file [note]
     read -r p f s < <(python3 "$ROOT/scripts/gtest_summary.py" "$2")
-    stage_result "$1" "$p" "$f" "$s"
+    stage_result "$1" "$p" "$f" "$s" "${3:-}"
 }
 
 # Runs a Windows test program under Wine. When the process dies without a
 # report (a crash takes every later test with it), each test suite is run on
 # its own so that one crash costs one suite, and the crashed suite is named.
-wine_suite() {  # name wine-command bin-dir filter
-    local name=$1 wine=$2 bin=$3 filter=$4
+wine_suite() {  # name wine-command bin-dir filter [note]
+    local name=$1 wine=$2 bin=$3 filter=$4 note=${5:-}
     local xml="$REPORTS/$name.xml" log="$REPORTS/$name.log"
     rm -f "$xml"
     (cd "$bin" && timeout 2400 $wine halvencap_tests.exe --gtest_filter="$filter" \
         --gtest_output=xml:"Z:${xml//\//\\}") >"$log" 2>&1
     tail -3 "$log"
     if [ -s "$xml" ]; then
-        gtest_stage "$name" "$xml"
+        gtest_stage "$name" "$xml" "$note"
         return
     fi
     echo "$name: the test program died without a report; running suite by suite"
@@ -73,7 +87,40 @@ wine_suite() {  # name wine-command bin-dir filter
             f=$((f + 1)); echo "suite $suite crashed:"; grep -E "Unhandled|RUN" "$log.$suite" | tail -2
         fi
     done
-    stage_result "$name" "$p" "$f" "$s"
+    stage_result "$name" "$p" "$f" "$s" "$note"
+}
+
+# What the driver delivered must decode with an independent decoder.
+decode_stage() {  # name artifacts-dir
+    local dp=0 df=0 art errors fmt
+    for art in "$2"/*; do
+        [ -f "$art" ] || continue
+        case "$art" in
+            *.mjpeg) fmt=(-f mjpeg) ;;
+            *.h264) fmt=(-f h264) ;;
+            *.m4v) fmt=(-f m4v) ;;
+            *) fmt=() ;;
+        esac
+        if errors=$(ffmpeg -hide_banner -nostdin -v error "${fmt[@]}" -i "$art" -f null - 2>&1) && [ -z "$errors" ]; then
+            dp=$((dp + 1))
+        else
+            df=$((df + 1)); echo "decode of $(basename "$art") failed: $errors" | head -5
+        fi
+    done
+    [ $((dp + df)) = 0 ] && { echo "$1: the suite left nothing to decode"; df=1; }
+    stage_result "$1" "$dp" "$df"
+}
+
+# The integrator's console program, end to end against the simulator.
+cli_stage() {  # name bin-dir wine-command
+    local name=$1 bin=$2 wine=$3 cp cf
+    if [ ! -f "$bin/halvencap.exe" ]; then
+        echo "$name: $bin/halvencap.exe missing"; stage_result "$name" 0 1; return
+    fi
+    HALVENCAP_WINE="$wine" HALVENCAP_BIN="$bin" "$ROOT/tests/cli/test_cli_e2e.sh" "$bin" >"$REPORTS/$name.log" 2>&1
+    read -r cp cf < <(grep -E '^[0-9]+ passed, [0-9]+ failed' "$REPORTS/$name.log" | tail -1 | awk '{print $1, $3}')
+    grep -E "FAIL" "$REPORTS/$name.log" | head -10
+    stage_result "$name" "${cp:-0}" "${cf:-1}"
 }
 
 start_camsim() {
@@ -108,7 +155,15 @@ if [ -x "$ROOT/scripts/make-test-streams.sh" ]; then
         || echo "stream generation failed (see $BUILD/streams.log)"
 fi
 
+# 0. How the setup chooses to run 32-bit programs.
+stage_start
+"$ROOT/tests/scripts/test_i386_mode.sh" >"$REPORTS/i386.log" 2>&1
+read -r ip if_ < <(grep -E '^[0-9]+ passed, [0-9]+ failed' "$REPORTS/i386.log" | tail -1 | awk '{print $1, $3}')
+grep -E "FAIL" "$REPORTS/i386.log"
+stage_result i386 "${ip:-0}" "${if_:-1}" 0 "32-bit programs here: $I386_MODE"
+
 # 1. Native suite.
+stage_start
 echo "== building native"
 if build_config "$BUILD/native"; then
     (cd "$BUILD/native" && ./bin/halvencap_tests --gtest_output=xml:"$REPORTS/native.xml") >"$REPORTS/native.log" 2>&1
@@ -118,9 +173,13 @@ else
     echo "native build failed:"; tail -30 "$BUILD/native.build.log"; stage_result native 0 1
 fi
 
-# 2. The same suite under AddressSanitizer and UBSan.
-echo "== building asan"
-if CC=clang CXX=clang++ build_config "$BUILD/asan" -DHALVENCAP_SANITIZE=ON; then
+# 2. The same suite under AddressSanitizer and UBSan. One clang build serves
+# this stage and the fuzzers.
+stage_start
+echo "== building asan and the fuzzers"
+ASAN_BUILT=0
+if CC=clang CXX=clang++ build_config "$BUILD/asan" -DHALVENCAP_SANITIZE=ON -DHALVENCAP_FUZZ=ON; then
+    ASAN_BUILT=1
     (cd "$BUILD/asan" && ./bin/halvencap_tests --gtest_output=xml:"$REPORTS/asan.xml") >"$REPORTS/asan.log" 2>&1
     tail -3 "$REPORTS/asan.log"
     gtest_stage asan "$REPORTS/asan.xml"
@@ -129,15 +188,16 @@ else
 fi
 
 # 3. Fuzz smoke: every fuzzer over its seed corpus plus a short random run.
-echo "== building fuzzers"
-if CC=clang CXX=clang++ build_config "$BUILD/fuzz" -DHALVENCAP_FUZZ=ON; then
+# Longer campaigns are a separate command (scripts/fuzz.sh).
+stage_start
+if [ "$ASAN_BUILT" = 1 ]; then
     fp=0; ff=0
-    for fz in "$BUILD"/fuzz/bin/fuzz_*; do
+    for fz in "$BUILD"/asan/bin/fuzz_*; do
         [ -x "$fz" ] || continue
         name=$(basename "$fz"); name=${name#fuzz_}
-        work="$BUILD/fuzz/corpus-$name"; mkdir -p "$work"
+        work="$BUILD/asan/corpus-$name"; mkdir -p "$work"
         seeds="$ROOT/tests/fuzz/corpus/$name"; [ -d "$seeds" ] || seeds=
-        if "$fz" -max_total_time="${HALVENCAP_FUZZ_SECONDS:-15}" -rss_limit_mb=2048 "$work" $seeds \
+        if "$fz" -max_total_time="${HALVENCAP_FUZZ_SECONDS:-8}" -rss_limit_mb=2048 "$work" $seeds \
                 >"$REPORTS/fuzz-$name.log" 2>&1; then
             fp=$((fp + 1))
         else
@@ -146,10 +206,11 @@ if CC=clang CXX=clang++ build_config "$BUILD/fuzz" -DHALVENCAP_FUZZ=ON; then
     done
     stage_result fuzz "$fp" "$ff"
 else
-    echo "fuzz build failed:"; tail -30 "$BUILD/fuzz.build.log"; stage_result fuzz 0 1
+    echo "fuzzers not built (see the asan build above)"; stage_result fuzz 0 1
 fi
 
 # 4. Camera simulator self-tests.
+stage_start
 if [ -d "$ROOT/tools/camsim" ] && ls "$ROOT"/tools/camsim/test_*.py >/dev/null 2>&1; then
     python3 -m unittest discover -s "$ROOT/tools/camsim" -p 'test_*.py' >"$REPORTS/camsim.log" 2>&1
     rc=$?
@@ -166,67 +227,53 @@ PY
 fi
 
 # 5. 64-bit suite under wine64 (unit tests and end-to-end against the simulator).
+stage_start
 echo "== building win64"
 if build_config "$BUILD/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64-mingw.cmake"; then
     start_camsim
-    export HALVENCAP_ARTIFACTS="$BUILD/artifacts"
+    export HALVENCAP_ARTIFACTS="$BUILD/artifacts-win64"
     rm -rf "$HALVENCAP_ARTIFACTS"; mkdir -p "$HALVENCAP_ARTIFACTS"
     WINEPREFIX="$HALVENCAP_WINEPREFIX64" wine_suite win64 /usr/lib/wine/wine64 "$BUILD/win64/bin" '*'
     stop_camsim
-    # What the driver delivered must decode with an independent decoder.
-    dp=0; df=0
-    for art in "$HALVENCAP_ARTIFACTS"/*; do
-        [ -f "$art" ] || continue
-        case "$art" in
-            *.mjpeg) fmt=(-f mjpeg) ;;
-            *.h264) fmt=(-f h264) ;;
-            *.m4v) fmt=(-f m4v) ;;
-            *) fmt=() ;;
-        esac
-        if errors=$(ffmpeg -hide_banner -nostdin -v error "${fmt[@]}" -i "$art" -f null - 2>&1) && [ -z "$errors" ]; then
-            dp=$((dp + 1))
-        else
-            df=$((df + 1)); echo "decode of $(basename "$art") failed: $errors" | head -5
-        fi
-    done
-    stage_result decode "$dp" "$df"
-
-    # The integrator's console program, end to end against the simulator.
-    if [ -x "$ROOT/tests/cli/test_cli_e2e.sh" ] && [ -f "$BUILD/win64/bin/halvencap.exe" ]; then
-        HALVENCAP_BIN="$BUILD/win64/bin" "$ROOT/tests/cli/test_cli_e2e.sh" "$BUILD/win64/bin" >"$REPORTS/cli.log" 2>&1
-        read -r cp cf < <(grep -E '^[0-9]+ passed, [0-9]+ failed' "$REPORTS/cli.log" | tail -1 | awk '{print $1, $3}')
-        grep -E "FAIL" "$REPORTS/cli.log" | head -10
-        stage_result cli "${cp:-0}" "${cf:-1}"
-    fi
+    decode_stage decode64 "$HALVENCAP_ARTIFACTS"
+    cli_stage cli64 "$BUILD/win64/bin" /usr/lib/wine/wine64
 else
     echo "win64 build failed:"; tail -30 "$BUILD/win64.build.log"; stage_result win64 0 1
 fi
 
-# 6. 32-bit stage: the shipped DLL, one emulated process. Wine32 runs under
-# qemu-i386 user emulation here, roughly ten times slower than native, and
-# multi-threaded Wine programs are not reliable under it (tests that pass
-# under wine64 now and then hang or fault there), so this stage is the
-# binary contract and the single-threaded logic: exports and vtable slots
-# from C, driver open/close and configuration, the video capture table, text
-# utilities, the parameter protocol and the media parsers, all compiled as
-# 32-bit code.
+# 6. The shipped 32-bit build: the DLL's face, then the whole suite, the
+# decode check and the console program, as for 64 bits. Only where the
+# kernel cannot run i386 code (qemu emulation: slow, threads unreliable)
+# does the suite shrink to the single-threaded smoke filter.
 WIN32_SMOKE='*SlotCheck*:Driver*:VideoCapture*:LogLevelMap*:FindValue*:Base64*:Md5Hex*:BaslerRequest*:StreamChoices*'
 WIN32_SMOKE+=':JpegMediaParser*:H264RTPMediaParser*:Mpeg4RTPMediaParser*:PictureSize*:SpsReader*:MP4Parser*'
+if [ "$I386_MODE" = qemu ]; then
+    WIN32_FILTER="${HALVENCAP_WIN32_FILTER:-$WIN32_SMOKE}"; WIN32_NOTE="qemu-i386 emulation: smoke suite only"
+else
+    WIN32_FILTER="${HALVENCAP_WIN32_FILTER:-*}"; WIN32_NOTE="i386 $I386_MODE: whole suite"
+fi
+stage_start
 echo "== building win32"
 if build_config "$BUILD/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686-mingw.cmake"; then
-    start_camsim
     "$ROOT/scripts/check-dll.sh" "$BUILD/win32/bin/Halvencap.dll" >"$REPORTS/dll.log" 2>&1
     read -r dp df < <(tail -1 "$REPORTS/dll.log" | awk '{print $1, $3}')
     grep FAIL "$REPORTS/dll.log"
     stage_result dll "${dp:-0}" "${df:-1}"
-    WINEPREFIX="$HALVENCAP_WINEPREFIX64" wine_suite win32 wine "$BUILD/win32/bin" \
-        "${HALVENCAP_WIN32_FILTER:-$WIN32_SMOKE}"
+    start_camsim
+    export HALVENCAP_ARTIFACTS="$BUILD/artifacts-win32"
+    rm -rf "$HALVENCAP_ARTIFACTS"; mkdir -p "$HALVENCAP_ARTIFACTS"
+    WINEPREFIX="$HALVENCAP_WINEPREFIX64" wine_suite win32 "$WINE32" "$BUILD/win32/bin" "$WIN32_FILTER" "$WIN32_NOTE"
     stop_camsim
+    if [ "$I386_MODE" != qemu ]; then
+        decode_stage decode32 "$HALVENCAP_ARTIFACTS"
+        cli_stage cli32 "$BUILD/win32/bin" "$WINE32"
+    fi
 else
     echo "win32 build failed:"; tail -30 "$BUILD/win32.build.log"; stage_result win32 0 1
 fi
 
 echo
 for l in "${STAGE_LINES[@]}"; do echo "$l"; done
+echo "whole run: $(( $(date +%s) - RUN_T0 )) s"
 echo "$TOTAL_PASSED passed, $TOTAL_FAILED failed"
 [ "$TOTAL_FAILED" = 0 ]

@@ -1,9 +1,11 @@
 set(PORTABLE_SOURCES
     BaslerRequest.cpp
     StreamChoices.cpp
+    CapabilityAnswers.cpp
 )
 set(WIN32_SOURCES
     ParamExchange.cpp
     BaslerIO.cpp
     BaslerChannelHelper.cpp
+    BaslerCameraProperties.cpp
 )

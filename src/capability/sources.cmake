@@ -1,4 +1,10 @@
 set(PORTABLE_SOURCES
+    AudioCapabilities.cpp
+    FrameRules.cpp
 )
 set(WIN32_SOURCES
+    BaseCameraProperties.cpp
+    CapabilityQueryModule.cpp
+    BaslerCapabilityQueryModule.cpp
+    CapabilityQueryExports.cpp
 )

@@ -1,7 +1,9 @@
 // The library's exported factory. Several export names are aliases of these
 // functions (see Halvencap.def) for hosts written against older levels.
+#include <cstdint>
 #include <new>
 
+#include "capability/CapabilityQueryExports.h"
 #include "host/HalvencapDriver.h"
 
 namespace {
@@ -36,5 +38,25 @@ void DeleteIPCapture(void* object) {
     if (object == nullptr) return;
     CallDeletingDestructor(object);
 }
+
+void* CreateCapabilityQueryModule(void* callback, uint32_t videoStandard) {
+    return zentavo::CreateCapabilityQuery(static_cast<zentavo::ipcapture::ICapabilityQueryCallback*>(callback),
+                                          videoStandard);
+}
+
+int32_t InitCapabilityQuery(void* callback, uint32_t videoStandard) {
+    return zentavo::InitProcessCapabilityQuery(
+        static_cast<zentavo::ipcapture::ICapabilityQueryCallback*>(callback), videoStandard);
+}
+
+int32_t StartCapabilityQuery(const char* address, uint32_t port, const char* userName, const char* password,
+                             void* results) {
+    return zentavo::StartProcessCapabilityQuery(address, port, userName, password,
+                                                static_cast<zentavo::ipcapture::ICapabilityResults*>(results));
+}
+
+int32_t UninitCapabilityQuery() { return zentavo::UninitProcessCapabilityQuery(); }
+
+int32_t TerminateCapabilityQuery() { return zentavo::TerminateProcessCapabilityQuery(); }
 
 }  // extern "C"

@@ -33,10 +33,6 @@ ipcapture::IHostFrame* CreateHostFrame(ipcapture::IFrameFactory* factory, IMedia
 DeliveryResult FillAndOffer(ipcapture::IHostFrame* frame, IMediaParserClient* client,
                             const FRAME_DESCRIPTION& description, const uint8_t* data, uint32_t size) {
     try {
-        uint8_t* area = frame->GetDataArea();
-        if (!area) return DeliveryResult::CopyFailed;
-        std::memcpy(area, data, size);
-
         SYSTEMTIME captureTime{};
         client->GetCaptureTime(description.rtpTimestamp, captureTime);
         frame->SetWidth(description.size.width);
@@ -45,6 +41,13 @@ DeliveryResult FillAndOffer(ipcapture::IHostFrame* frame, IMediaParserClient* cl
         frame->SetDataSize(size);
         frame->SetCode(description.code);
         frame->SetCaptureTime(&captureTime);
+
+        // The data area is asked for only once the frame knows its size: a
+        // host may size or move its buffer in SetDataSize, and a pointer
+        // taken earlier would then be stale.
+        uint8_t* area = frame->GetDataArea();
+        if (!area) return DeliveryResult::CopyFailed;
+        std::memcpy(area, data, size);
     } catch (...) {
         return DeliveryResult::CopyFailed;
     }

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # End-to-end test of the halvencap program under Wine against the camera
 # simulator: argument errors, exit codes, `record` (files, index, ffprobe)
-# and `io` (output switching, input changes, failures).
+# `io` (output switching, input changes, failures) and `probe` (table,
+# JSON, refused and unreachable cameras).
 #
 #   tests/cli/test_cli_e2e.sh [BIN_DIR]
 #
-# BIN_DIR holds halvencap.exe and Halvencap.dll (default: $HALVENCAP_BIN or
-# build/win64/bin). Wine prefix: $HALVENCAP_WINEPREFIX64 (default
-# build/wine64-prefix). Ends with the line "N passed, M failed".
+# BIN_DIR holds halvencap.exe and Halvencap.dll of either bitness (default:
+# $HALVENCAP_BIN or build/win64/bin); a 32-bit build runs under wine, a
+# 64-bit one under wine64. Wine prefix: $HALVENCAP_WINEPREFIX64 (default
+# build/wine64-prefix; it runs both). Ends with the line "N passed, M failed".
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -16,7 +18,18 @@ BIN="$(cd "$BIN" 2>/dev/null && pwd || echo "$BIN")"
 EXE="$BIN/halvencap.exe"
 export WINEDEBUG=-all
 export WINEPREFIX="${HALVENCAP_WINEPREFIX64:-$ROOT/build/wine64-prefix}"
-WINE=/usr/lib/wine/wine64
+# The PE machine field of the program picks the loader.
+pe_machine() {
+    python3 - "$1" <<'PY' 2>/dev/null
+import struct, sys
+with open(sys.argv[1], "rb") as f:
+    data = f.read(4096)
+at = struct.unpack_from("<I", data, 0x3c)[0]
+print("%x" % struct.unpack_from("<H", data, at + 4)[0])
+PY
+}
+if [ "$(pe_machine "$EXE")" = 14c ]; then WINE="$ROOT/scripts/wine32.sh"; else WINE=/usr/lib/wine/wine64; fi
+WINE="${HALVENCAP_WINE:-$WINE}"
 WORK="$(mktemp -d /tmp/halvencap-cli-e2e.XXXXXX)"
 PASSED=0
 FAILED=0
@@ -141,8 +154,69 @@ ctl "/cameras/$CAM_ID/set?empty=1" >/dev/null
 run record --address 127.0.0.1 --port "$CAM_PORT" --seconds 3 --out "$WORK/rec-empty"
 expect_rc "record: camera without answers gives no video (4)" 4
 
+# --- probe ----------------------------------------------------------------
+bad_args "probe: --json is not an option of record" "--json is not an option of record" \
+    record --address a --out x --json
+
+new_camera || fail setup "camera"
 run probe --address 127.0.0.1 --port "$CAM_PORT"
-if [ "$RC" = 1 ] && grep -q "not available" "$WORK/err"; then pass "probe: not available yet"; else fail "probe" "exit $RC"; fi
+expect_rc "probe: default camera (0)" 0
+# Console output under Wine ends lines with CR LF.
+table_has() {  # name pattern
+    if tr -d '\r' <"$WORK/out" | grep -qE "$2"; then pass "probe table: $1"; else fail "probe table: $1" "no line matching '$2'"; fi
+}
+table_has "name" '^name +Basler BIP2-1280c-dn$'
+table_has "firmware" '^firmware +3\.6\.2$'
+table_has "sensor area" '^sensor area +1280x1024 at \(0,0\)$'
+table_has "codecs" '^codecs +H\.264, MPEG-4, JPEG$'
+table_has "size with its interval" '^  640x480 +33 ms +30\.3/s$'
+table_has "default interval marked" '^  67 ms +14\.9/s +\*$'
+table_has "output line" '^  3 +output$'
+if [ "$(tr -d '\r' <"$WORK/out" | grep -cE '^  [0-9]+ +(input|output)$')" = 4 ] \
+        && tr -d '\r' <"$WORK/out" | grep -q '^2 inputs, 2 outputs$'; then
+    pass "probe table: four I/O lines"
+else
+    fail "probe table: I/O lines" "not the four lines of the camera"
+fi
+[ "$(param "$CAM_ID" Global.OperationMode)" = Normal ] && [ "$(param "$CAM_ID" 'Stream.EncoderType[0]')" = JPEG ] \
+    && pass "probe: camera left in Normal mode with its compression" \
+    || fail "probe: camera state" "mode $(param "$CAM_ID" Global.OperationMode), encoder $(param "$CAM_ID" 'Stream.EncoderType[0]')"
+
+ctl "/cameras/$CAM_ID/entries?Sensor.FrameRateMode=Fps_5,Fps_15,Fps_30" >/dev/null
+run probe --address 127.0.0.1 --port "$CAM_PORT" --json
+expect_rc "probe --json (0)" 0
+if python3 - "$WORK/out" "$CAM_PORT" <<'PY'
+import json, sys
+text = open(sys.argv[1]).read()
+r = json.loads(text)
+assert text.strip().count("\n") == 0, "one line"
+assert r["device"] == "127.0.0.1:" + sys.argv[2], r["device"]
+assert r["name"] == "Basler BIP2-1280c-dn" and r["firmware"] == "3.6.2", r
+assert r["sensorArea"] == {"left": 0, "top": 0, "width": 1280, "height": 1024}, r["sensorArea"]
+assert r["codecs"] == ["H.264", "MPEG-4", "JPEG"] and r["streams"] == 1, r
+assert [(s["width"], s["height"], s["minFrameIntervalMs"]) for s in r["sizes"]] == \
+    [(1280, 1024, 33), (1280, 720, 33), (640, 480, 33)], r["sizes"]
+assert r["frameIntervalsMs"] == [200, 67, 33] and r["defaultFrameIntervalMs"] == 67, r
+assert r["inputs"] == 2 and r["outputs"] == 2, r
+assert r["ioLines"] == [{"line": 0, "direction": "input"}, {"line": 1, "direction": "input"},
+                        {"line": 2, "direction": "output"}, {"line": 3, "direction": "output"}], r["ioLines"]
+assert [g["name"] for g in r["groups"]] == ["KOVA Video Standard", "Device Firmware Version",
+                                           "Sensor AOI Configuration", "Digital I/O Configuration"], r["groups"]
+PY
+then pass "probe --json: every field"; else fail "probe --json" "see above"; fi
+
+new_camera "?user=admin&password=secret" || fail setup "camera"
+run probe --address 127.0.0.1 --port "$CAM_PORT" --user admin --password wrong
+expect_rc "probe: wrong password is refused (3)" 3
+grep -q "login failed (invalid credentials) (code 1)" "$WORK/err" && pass "probe: refusal named" \
+    || fail "probe: refusal message" "no login failure on stderr"
+run probe --address 127.0.0.1 --port "$CAM_PORT" --user admin --password secret --json
+[ "$RC" = 0 ] && grep -q '"name": "Basler BIP2-1280c-dn"' "$WORK/out" && pass "probe: right password (0)" \
+    || fail "probe: right password" "exit $RC"
+
+run probe --address 127.0.0.1 --port "$(closed_port)"
+expect_rc "probe: closed port is unreachable (3)" 3
+grep -q "unreachable" "$WORK/err" || fail "probe: closed port message" "no 'unreachable' on stderr"
 
 # --- record ---------------------------------------------------------------
 new_camera "?user=admin&password=secret&auth=digest" || fail setup "camera"
@@ -225,7 +299,7 @@ fi
 new_camera || fail setup "camera"
 ctl "/cameras/$CAM_ID/set?drop_after=15" >/dev/null
 REC3="$WORK/rec-drops"
-run record --address 127.0.0.1 --port "$CAM_PORT" --seconds 5 --out "$REC3"
+run record --address 127.0.0.1 --port "$CAM_PORT" --seconds 10 --out "$REC3"
 frames=$(($(wc -l <"$REC3/index.csv" 2>/dev/null || echo 1) - 1))
 streams=$(ctl "/cameras/$CAM_ID/log" | grep -c "GET /cgi-bin/mjpeg")
 if [ "$RC" = 0 ] && [ "$frames" -gt 15 ] && [ "$streams" -ge 2 ]; then
@@ -249,9 +323,15 @@ run io --address 127.0.0.1 --port "$CAM_PORT" --io-lines "input=1;output=3" --se
     || fail "io: --io-lines" "exit $RC, IO.State[3]=$(param "$CAM_ID" 'IO.State[3]')"
 
 ctl "/cameras/$CAM_ID/set?inputs=0" >/dev/null
-( sleep 3; ctl "/cameras/$CAM_ID/set?inputs=1" >/dev/null ) &
+# The input changes only once the program has read it inactive (its first
+# input poll is in the camera's log), however long Wine takes to start.
+( for _ in $(seq 1 600); do
+      ctl "/cameras/$CAM_ID/log" | grep -q "IO.MonitorAll" && break
+      sleep 0.1
+  done
+  ctl "/cameras/$CAM_ID/set?inputs=1" >/dev/null ) &
 changer=$!
-run io --address 127.0.0.1 --port "$CAM_PORT" --watch 7
+run io --address 127.0.0.1 --port "$CAM_PORT" --watch 12
 wait "$changer"
 expect_rc "io: watch (0)" 0
 if grep -q "input 0 (camera line 0): inactive" "$WORK/out" && grep -q "input 0 (camera line 0): active" "$WORK/out"; then

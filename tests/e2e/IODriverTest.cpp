@@ -153,7 +153,7 @@ TEST_F(IODriver, MaskFiveReportsInputsZeroOneTwoAsActiveInactiveActive) {
     ASSERT_TRUE(camera->Set("inputs=5"));
     Open("input=0,1,2", 3, 0);
     ASSERT_TRUE(io->StartIO());
-    ASSERT_TRUE(callback.WaitChanges(3, 10s));
+    ASSERT_TRUE(callback.WaitChanges(3, 30s));
     EXPECT_EQ(ChangesOf(callback), (Changes{{0, 2}, {1, 1}, {2, 2}}));
     const auto expected = Concat({ConfigureUnchanged(0), ConfigureUnchanged(1), ConfigureOutputAsInput(2),
                                   {ReadInputs()}});
@@ -167,7 +167,7 @@ TEST_F(IODriver, LineThirtyThreeTestsBitOne) {
     ASSERT_TRUE(camera->Set("inputs=2"));
     Open("input=33,34", 2, 0);
     ASSERT_TRUE(io->StartIO());
-    ASSERT_TRUE(callback.WaitChanges(2, 10s));
+    ASSERT_TRUE(callback.WaitChanges(2, 30s));
     EXPECT_EQ(ChangesOf(callback), (Changes{{0, 2}, {1, 1}}));
 }
 
@@ -175,7 +175,7 @@ TEST_F(IODriver, GarbageMaskReadsAsZero) {
     ASSERT_TRUE(camera->Param("IO.MonitorAll=garbage"));
     Open("input=0,1", 2, 0);
     ASSERT_TRUE(io->StartIO());
-    ASSERT_TRUE(callback.WaitChanges(2, 10s));
+    ASSERT_TRUE(callback.WaitChanges(2, 30s));
     EXPECT_EQ(ChangesOf(callback), (Changes{{0, 1}, {1, 1}}));
     EXPECT_EQ(callback.Failures(), 0u);
 }
@@ -184,15 +184,15 @@ TEST_F(IODriver, SteadyInputIsReportedOnceAndAgainAfterAReadFailure) {
     ASSERT_TRUE(camera->Set("inputs=1"));
     Open("input=0", 1, 0);
     ASSERT_TRUE(io->StartIO());
-    ASSERT_TRUE(callback.WaitChanges(1, 10s));
+    ASSERT_TRUE(callback.WaitChanges(1, 30s));
     // Three polls of a steady input: still one report.
     WaitLog(*camera, 2 + 3);
     EXPECT_EQ(ChangesOf(callback), (Changes{{0, 2}}));
 
     ASSERT_TRUE(camera->Set("status=500"));
-    ASSERT_TRUE(callback.WaitFailures(1, 10s));
+    ASSERT_TRUE(callback.WaitFailures(1, 30s));
     ASSERT_TRUE(camera->Set("status=0"));
-    ASSERT_TRUE(callback.WaitChanges(2, 10s));
+    ASSERT_TRUE(callback.WaitChanges(2, 30s));
     EXPECT_EQ(ChangesOf(callback), (Changes{{0, 2}, {0, 2}}));
     EXPECT_EQ(callback.Failures(), 1u);
     // The failure made the line be configured again.
@@ -229,7 +229,7 @@ TEST_F(IODriver, StopDuringAHungExchangeReturnsWithinAboutOneRequestTimeOut) {
     // A new start works normally.
     ASSERT_TRUE(camera->Set("inputs=1"));
     ASSERT_TRUE(io->StartIO());
-    ASSERT_TRUE(callback.WaitChanges(1, 10s));
+    ASSERT_TRUE(callback.WaitChanges(1, 30s));
     EXPECT_EQ(ChangesOf(callback), (Changes{{0, 2}}));
 }
 

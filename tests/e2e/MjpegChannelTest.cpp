@@ -107,6 +107,7 @@ TEST_F(MjpegLive, FramesArriveWholeWithSizeCodeAndTime) {
         EXPECT_TRUE(IsWholeJpeg(f.data));
         EXPECT_EQ(f.code, kJpegCode);
         EXPECT_EQ(f.createCode, kJpegCode);
+        EXPECT_EQ(f.calls, "WHRSCTA");
         EXPECT_EQ(f.width, 640u);
         EXPECT_EQ(f.height, 480u);
         EXPECT_EQ(f.resolutionClass, 4u);
@@ -223,7 +224,7 @@ TEST_F(MjpegFaults, AHungCameraLosesTheSignalThenRetriesEveryRequestTimeout) {
     ASSERT_TRUE(camera->Set("hang=1&drop_after=1"));
     ASSERT_TRUE(callback.WaitStreamLost(1, 30s));
     EXPECT_EQ(channel.GetState(), CAMERA_SIGNAL_LOST);
-    ASSERT_TRUE(driver.WaitForLine("Signal was lost for camera 127.0.0.1", 5s));
+    ASSERT_TRUE(driver.WaitForLine("Signal was lost for camera 127.0.0.1", 20s));
     // Later failed attempts report again; the line is logged once.
     ASSERT_TRUE(callback.WaitStreamLost(2, 30s));
     EXPECT_EQ(driver.CountContaining("Signal was lost"), 1u);
@@ -237,6 +238,10 @@ TEST_F(MjpegFaults, AHungCameraLosesTheSignalThenRetriesEveryRequestTimeout) {
 }
 
 TEST_F(MjpegFaults, StoppingWhileAReadIsBlockedReturnsPromptly) {
+    // A long request time-out puts the forced stop (twice the time-out) far
+    // beyond the bound below, so only a stop that releases the read passes,
+    // however loaded the machine is.
+    driver.device.requestTimeoutMs = 5000;
     CMJPEGChannelHTTP channel(0, &driver, &callback);
     ASSERT_TRUE(channel.Start(settings));
     ASSERT_TRUE(callback.WaitFrames(2, 30s));
@@ -244,7 +249,7 @@ TEST_F(MjpegFaults, StoppingWhileAReadIsBlockedReturnsPromptly) {
     std::this_thread::sleep_for(300ms);
     const auto before = std::chrono::steady_clock::now();
     channel.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 1500ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 4000ms);
     EXPECT_EQ(channel.GetState(), CAMERA_STOPPED);
 }
 

@@ -279,14 +279,14 @@ TEST_F(BaslerIOTest, SteadyInputIsReportedOnceAndAgainAfterAReadFailure) {
     ASSERT_TRUE(camera->Set("inputs=1"));
     auto io = Make("input=0", 1, 0);
     ASSERT_TRUE(io->StartIO());
-    ASSERT_TRUE(callback.WaitChanges(1, 10s));
+    ASSERT_TRUE(callback.WaitChanges(1, 30s));
     WaitLog(*camera, 12);  // configuration and ten polls
     EXPECT_EQ(ChangesOf(callback), (Changes{{0, 2}}));
 
     ASSERT_TRUE(camera->Set("status=500"));
-    ASSERT_TRUE(callback.WaitFailures(1, 10s));
+    ASSERT_TRUE(callback.WaitFailures(1, 30s));
     ASSERT_TRUE(camera->Set("status=0"));
-    ASSERT_TRUE(callback.WaitChanges(2, 10s));
+    ASSERT_TRUE(callback.WaitChanges(2, 30s));
     ASSERT_TRUE(camera->ClearLog());
     WaitLog(*camera, 10);
     EXPECT_TRUE(io->StopIO());
@@ -327,7 +327,7 @@ TEST_F(BaslerIOTest, EveryStartConfiguresTheLinesAgain) {
         ASSERT_TRUE(camera->ClearLog());
         callback.Clear();
         ASSERT_TRUE(io->StartIO());
-        ASSERT_TRUE(callback.WaitChanges(1, 10s));
+        ASSERT_TRUE(callback.WaitChanges(1, 30s));
         auto log = WaitLog(*camera, 7);  // 2 + 2 configuration, switch-off, 2 polls
         EXPECT_TRUE(io->StopIO());
         log = camera->Log();

@@ -232,7 +232,7 @@ TEST_F(IOBaseTest, OutputCacheSendsOnlyChangesAndForgetsAfterFailure) {
     io->SetOutputOk(false);
     EXPECT_TRUE(io->SetOutputState(0, 1));
     ASSERT_TRUE(io->WaitChanges(5));
-    ASSERT_TRUE(callback.WaitFailures(1, 10s));
+    ASSERT_TRUE(callback.WaitFailures(1, 30s));
     io->SetOutputOk(true);
     EXPECT_TRUE(io->SetOutputState(0, 1));
     EXPECT_TRUE(io->SetOutputState(1, 2));  // the reset forgot this one too
@@ -247,7 +247,7 @@ TEST_F(IOBaseTest, OutputFailureNotifiesEveryTimeAndLogsOncePerRun) {
     ASSERT_TRUE(io->StartIO());  // the switch-off at start is the first failure
     for (uint32_t state : {2u, 1u, 2u}) EXPECT_TRUE(io->SetOutputState(0, state));
     ASSERT_TRUE(io->WaitChanges(4));
-    ASSERT_TRUE(callback.WaitFailures(4, 10s));
+    ASSERT_TRUE(callback.WaitFailures(4, 30s));
     EXPECT_EQ(driver.CountContaining(kOutputFailure), 1u);
     auto lines = driver.Lines();
     ASSERT_FALSE(lines.empty());
@@ -259,7 +259,7 @@ TEST_F(IOBaseTest, OutputFailureNotifiesEveryTimeAndLogsOncePerRun) {
     ASSERT_TRUE(io->WaitChanges(5));
     io->SetOutputOk(false);
     EXPECT_TRUE(io->SetOutputState(0, 2));
-    ASSERT_TRUE(callback.WaitFailures(5, 10s));
+    ASSERT_TRUE(callback.WaitFailures(5, 30s));
     EXPECT_TRUE(io->StopIO());  // the line follows the notice; let it land
     EXPECT_EQ(driver.CountContaining(kOutputFailure), 2u);
 }
@@ -320,7 +320,7 @@ TEST_F(IOBaseTest, SteadyInputReportedOnceAndAgainAfterReadFailure) {
     EXPECT_EQ(changes[1].state, 1u);
 
     io->QueuePollResults(1, false);
-    ASSERT_TRUE(callback.WaitChanges(4, 10s));
+    ASSERT_TRUE(callback.WaitChanges(4, 30s));
     const size_t polls = io->Polls();
     ASSERT_TRUE(io->WaitPolls(polls + 10));
     changes = callback.Changes();
@@ -333,7 +333,7 @@ TEST_F(IOBaseTest, SteadyInputReportedOnceAndAgainAfterReadFailure) {
 
     // A real change of one input reports that input only.
     io->SetInputs({zentavo::INPUT_INACTIVE, zentavo::INPUT_INACTIVE});
-    ASSERT_TRUE(callback.WaitChanges(5, 10s));
+    ASSERT_TRUE(callback.WaitChanges(5, 30s));
     ASSERT_TRUE(io->WaitPolls(io->Polls() + 5));
     changes = callback.Changes();
     ASSERT_EQ(changes.size(), 5u);
@@ -353,8 +353,8 @@ TEST_F(IOBaseTest, TwentyFailedPollsGiveTwentyNoticesAndOneLogLine) {
 
     // Success re-armed the log line.
     io->QueuePollResults(3, false);
-    ASSERT_TRUE(callback.WaitFailures(23, 10s));
-    ASSERT_TRUE(callback.WaitChanges(2, 10s));
+    ASSERT_TRUE(callback.WaitFailures(23, 30s));
+    ASSERT_TRUE(callback.WaitChanges(2, 30s));
     EXPECT_EQ(driver.CountContaining(kInputFailure), 2u);
     EXPECT_TRUE(io->StopIO());
 }
@@ -364,8 +364,8 @@ TEST_F(IOBaseTest, ExceptionInAPollCountsAsAFailedRead) {
     io->SetInputs({zentavo::INPUT_ACTIVE});
     io->ThrowOnNextPoll();
     ASSERT_TRUE(io->StartIO());
-    ASSERT_TRUE(callback.WaitFailures(1, 10s));
-    ASSERT_TRUE(callback.WaitChanges(1, 10s));  // polling went on
+    ASSERT_TRUE(callback.WaitFailures(1, 30s));
+    ASSERT_TRUE(callback.WaitChanges(1, 30s));  // polling went on
     EXPECT_TRUE(io->IsInputThreadRunning());
     EXPECT_EQ(driver.CountContaining(kInputFailure), 1u);
     EXPECT_TRUE(io->StopIO());
@@ -411,14 +411,14 @@ TEST_F(IOBaseTest, RestartSwitchesOutputsOffAndReportsInputsAgain) {
     io->SetInputs({zentavo::INPUT_INACTIVE});
     ASSERT_TRUE(io->StartIO());
     ASSERT_TRUE(io->WaitChanges(1));
-    ASSERT_TRUE(callback.WaitChanges(1, 10s));
+    ASSERT_TRUE(callback.WaitChanges(1, 30s));
     EXPECT_TRUE(io->SetOutputState(0, 2));
     ASSERT_TRUE(io->WaitChanges(2));
     EXPECT_TRUE(io->StopIO());
 
     ASSERT_TRUE(io->StartIO());
     ASSERT_TRUE(io->WaitChanges(3));
-    ASSERT_TRUE(callback.WaitChanges(2, 10s));
+    ASSERT_TRUE(callback.WaitChanges(2, 30s));
     EXPECT_EQ(io->Changes(), (std::vector<Change>{{0, 1}, {0, 2}, {0, 1}}));
     EXPECT_EQ(io->starts, 2);
     EXPECT_TRUE(io->StopIO());

@@ -231,6 +231,7 @@ void CheckFrames(const StreamInfo& s, const Delivery& d, const std::string& labe
         const FrameRecord& f = d.frames[i];
         EXPECT_TRUE(f.code == key || f.code == other) << label << " frame " << i;
         EXPECT_EQ(f.createCode, f.code) << label << " frame " << i;
+        EXPECT_EQ(f.calls, "WHRSCTA") << label << " frame " << i;
         EXPECT_EQ(f.width, s.width) << label << " frame " << i;
         EXPECT_EQ(f.height, s.height) << label << " frame " << i;
         EXPECT_EQ(f.resolutionClass, CPictureSize(s.width, s.height).ResolutionClass());

@@ -13,16 +13,35 @@ TestFrame::TestFrame(uint32_t code, uint32_t capacity, const char* sourceName)
     std::fill(m_storage.begin() + capacity, m_storage.end(), GUARD_VALUE);
 }
 
-uint8_t* TestFrame::GetDataArea() { return m_noDataArea ? nullptr : m_storage.data(); }
-void TestFrame::SetDataSize(uint32_t size) { m_record.dataSize = size; }
+uint8_t* TestFrame::GetDataArea() {
+    m_record.calls += 'A';
+    return m_noDataArea ? nullptr : m_storage.data();
+}
+void TestFrame::SetDataSize(uint32_t size) {
+    m_record.calls += 'S';
+    m_record.dataSize = size;
+}
 void TestFrame::SetCaptureTime(const SYSTEMTIME* time) {
+    m_record.calls += 'T';
     m_record.captureTimeSet = time != nullptr;
     if (time) m_record.captureTime = *time;
 }
-void TestFrame::SetCode(uint32_t code) { m_record.code = code; }
-void TestFrame::SetHeight(uint32_t height) { m_record.height = height; }
-void TestFrame::SetWidth(uint32_t width) { m_record.width = width; }
-void TestFrame::SetResolutionClass(uint32_t resolutionClass) { m_record.resolutionClass = resolutionClass; }
+void TestFrame::SetCode(uint32_t code) {
+    m_record.calls += 'C';
+    m_record.code = code;
+}
+void TestFrame::SetHeight(uint32_t height) {
+    m_record.calls += 'H';
+    m_record.height = height;
+}
+void TestFrame::SetWidth(uint32_t width) {
+    m_record.calls += 'W';
+    m_record.width = width;
+}
+void TestFrame::SetResolutionClass(uint32_t resolutionClass) {
+    m_record.calls += 'R';
+    m_record.resolutionClass = resolutionClass;
+}
 
 bool TestFrame::GuardIntact() const {
     return std::all_of(m_storage.begin() + m_record.capacity, m_storage.end(),

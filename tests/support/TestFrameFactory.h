@@ -32,6 +32,11 @@ struct FrameRecord {
     bool captureTimeSet = false;
     SYSTEMTIME captureTime{};
     bool overrun = false;      // guard bytes changed or data size above capacity
+    // One letter per call on the frame, in call order: W SetWidth, H SetHeight,
+    // R SetResolutionClass, S SetDataSize, C SetCode, T SetCaptureTime,
+    // A GetDataArea. A host may size its buffer in SetDataSize, so the data
+    // area must be asked for after it.
+    std::string calls;
     std::vector<uint8_t> data; // first dataSize bytes, when the factory keeps data
 };
 

@@ -7,4 +7,5 @@ set(WIN32_SOURCES
     CamSim.cpp
     DriverLibrary.cpp
     ScriptedHttpServer.cpp
+    CapabilityHost.cpp
 )

@@ -16,6 +16,21 @@ from auth import Authenticator
 from paramstore import MONITOR_ALL, ParamStore
 
 BOUNDARY = "camsimboundary"
+
+# Shapes of the login endpoint's answer: as cameras write it, keys and values
+# in double quotes, the method in lower case, success written "True".
+AUTH_ANSWERS = {"single", "double", "lower_method", "capital_true"}
+
+
+def auth_answer(items, style):
+    """Renders [(key, value)] in the login endpoint's brace format."""
+    if style == "lower_method":
+        items = [(k, v.lower() if k == "method" else v) for k, v in items]
+    elif style == "capital_true":
+        items = [(k, "True" if k == "success" and v == "true" else v) for k, v in items]
+    quote = '"' if style == "double" else "'"
+    return "{" + ", ".join("%s%s%s: %s%s%s" % (quote, k, quote, quote, v, quote)
+                           for k, v in items) + "}"
 POLL = 0.05
 
 
@@ -36,6 +51,8 @@ class Switches:
         self.content_length = None  # None: the body length; -1: no header
         self.stall_after = -1
         self.enabled = True
+        self.auth_answer = "single"
+        self.enable_ok = True
 
 
 def _int(text, lo, hi):
@@ -132,6 +149,12 @@ class Camera:
                     s.stall_after = -1 if value == "" else _int(value, 0, 1 << 30)
                 elif name == "enabled":
                     s.enabled = value == "1"
+                elif name == "auth_answer":
+                    if value not in AUTH_ANSWERS:
+                        raise ValueError("one of %s" % ", ".join(sorted(AUTH_ANSWERS)))
+                    s.auth_answer = value
+                elif name == "enable_ok":
+                    s.enable_ok = value == "1"
                 else:
                     return "unknown switch %s" % name
         except ValueError as e:
@@ -303,13 +326,15 @@ class CameraRequestHandler(BaseHTTPRequestHandler):
         s = self.camera.switches
         method = query
         if method == "Status":
-            text = "{'method': 'Status', 'success': 'true', 'enabled': '%s'}" % (
-                "true" if s.enabled else "false")
+            items = [("method", "Status"), ("success", "true"),
+                     ("enabled", "true" if s.enabled else "false")]
         elif method == "Enable":
-            s.enabled = True
-            text = "{'method': 'Enable', 'success': 'true'}"
+            if s.enable_ok:
+                s.enabled = True
+            items = [("method", "Enable"), ("success", "true" if s.enable_ok else "false")]
         else:
-            text = "{'method': '%s', 'success': 'false'}" % method
+            items = [("method", method), ("success", "false")]
+        text = auth_answer(items, s.auth_answer)
         self._answer(200, (text + "\r\n").encode("latin-1", "replace"))
 
     def _mjpeg(self):

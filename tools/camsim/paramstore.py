@@ -18,6 +18,8 @@ IO = "io"
 STREAM_SELECTOR = "Stream.StreamSelector"
 IO_SELECTOR = "IO.IOSelector"
 OPERATION_MODE = "Global.OperationMode"
+ENCODER_TYPE = "Stream.EncoderType"
+OUTPUT_SIZE = "Stream.OutputSize"
 MONITOR_ALL = "IO.MonitorAll"
 COMMIT = "Streaming.Commit"
 
@@ -121,6 +123,9 @@ class ParamStore:
         self.lock = threading.RLock()
         self._defs = {}
         self._values = {}  # (name, index or None) -> text
+        # Picture sizes offered per compression (Stream.OutputSize@<encoder>);
+        # an encoder without its own list offers the parameter's entries.
+        self._sizes_by_encoder = {}
         for d in _defaults(width, height, camera_id):
             self._defs[d.name] = d
 
@@ -155,7 +160,7 @@ class ParamStore:
             raise ParamError("%s is read-only" % name)
         if requires_configure_mode(name) and self.get_value(OPERATION_MODE) == "Normal":
             raise ParamError("%s can only be written in Configure mode" % name)
-        if d.kind == "enum" and value not in (d.entries or []):
+        if d.kind == "enum" and value not in (self._entries(d) or []):
             raise ParamError("Value %s is not an entry of %s" % (value, name))
         if d.kind == "int":
             self._check_int(d, value)
@@ -190,11 +195,21 @@ class ParamStore:
     def get_inc(self, name):
         return self._range_part(name, 2)
 
+    def _entries(self, d):
+        if d.name == OUTPUT_SIZE and self._sizes_by_encoder:
+            encoder_def = self._defs.get(ENCODER_TYPE)
+            if encoder_def is not None:
+                encoder = self._read(encoder_def, self._index(encoder_def))
+                if encoder in self._sizes_by_encoder:
+                    return self._sizes_by_encoder[encoder]
+        return d.entries
+
     def get_entries(self, name):
         d = self._def(name)
-        if d.entries is None:
+        entries = self._entries(d)
+        if entries is None:
             raise ParamError("%s has no entries" % name)
-        return "".join('(%d,"%s")' % (i, e) for i, e in enumerate(d.entries))
+        return "".join('(%d,"%s")' % (i, e) for i, e in enumerate(entries))
 
     def execute(self, name):
         d = self._def(name)
@@ -231,7 +246,14 @@ class ParamStore:
             self._values[(base, index)] = value
 
     def force_entries(self, name, entries):
+        """Name@Encoder sets the picture sizes offered with that compression."""
         with self.lock:
+            base, at, encoder = name.partition("@")
+            if at:
+                if base != OUTPUT_SIZE or not encoder:
+                    raise ValueError("only %s@<encoder> has per-compression entries" % OUTPUT_SIZE)
+                self._sizes_by_encoder[encoder] = list(entries)
+                return
             d = self._def_or_new(name)
             d.entries = list(entries)
             if d.kind == "text":

@@ -116,6 +116,40 @@ class ParamProtocolTest(SimulatorTestBase):
     def setUp(self):
         self.cam, self.port = self.new_camera()
 
+    def test_every_value_the_capability_probe_reads(self):
+        lines = self.ask(self.port, ("Global.OperationMode.GetValue", None),
+                         ("SysInfo.ModelName.GetValue", None), ("SysInfo.DeviceVersion.GetValue", None),
+                         ("SysInfo.ManName.GetValue", None), ("SysInfo.ManSpecInfo.GetValue", None),
+                         ("SysInfo.FirmwareVersion.GetValue", None), ("SysInfo.MACAddress.GetValue", None),
+                         ("Global.OperationMode.SetValue", "Configure"),
+                         ("Sensor.AOITop.GetValue", None), ("Sensor.AOILeft.GetValue", None),
+                         ("Sensor.AOIWidth.GetValue", None), ("Sensor.AOIHeight.GetValue", None),
+                         ("Sensor.FrameRateMode.GetEntries", None), ("Stream.StreamSelector.GetValue", None),
+                         ("Stream.StreamSelector.GetMin", None), ("Stream.StreamSelector.GetMax", None),
+                         ("Stream.OutputSize.GetEntries", None), ("Stream.EncoderType.GetEntries", None),
+                         ("Stream.EncoderType.GetValue", None), ("IO.IOSelector.GetMin", None),
+                         ("IO.IOSelector.GetMax", None))
+        self.assertEqual(lines[0], "Return_0=Normal")
+        self.assertEqual(lines[12], 'Return_12=(0,"Fps_5")(1,"Fps_7_5")(2,"Fps_10")(3,"Fps_15")'
+                                    '(4,"Fps_25")(5,"Fps_30")')
+        self.assertEqual(lines[16], 'Return_16=(0,"Size_640x480")(1,"Size_1280x720")(2,"Size_1280x1024")')
+        self.assertEqual(lines[19:], ["Return_19=0", "Return_20=3"])
+        self.assertEqual([line for line in lines if line.startswith("Exception")], [])
+
+    def test_picture_sizes_per_compression(self):
+        self.ctl("/cameras/%d/entries?Stream.OutputSize@H_264=Size_1920x1080,Size_640x480" % self.cam)
+        self.ctl("/cameras/%d/entries?Stream.OutputSize@Theora=" % self.cam)
+        self.ctl("/cameras/%d/entries?Stream.Quality@H_264=x" % self.cam, expect=400)
+        lines = self.ask(self.port, ("Stream.OutputSize.GetEntries", None),
+                         ("Global.OperationMode.SetValue", "Configure"),
+                         ("Stream.EncoderType.SetValue", "H_264"), ("Stream.OutputSize.GetEntries", None),
+                         ("Stream.OutputSize.SetValue", "Size_1280x720"),
+                         ("Stream.OutputSize.SetValue", "Size_1920x1080"))
+        self.assertEqual(lines[0], 'Return_0=(0,"Size_640x480")(1,"Size_1280x720")(2,"Size_1280x1024")')
+        self.assertEqual(lines[3], 'Return_3=(0,"Size_1920x1080")(1,"Size_640x480")')
+        self.assertTrue(lines[4].startswith("Exception_4="), lines[4])
+        self.assertEqual(lines[5], "Return_5=Size_1920x1080")
+
     def test_reads_answer_in_action_order(self):
         lines = self.ask(self.port, ("IO.IOSelector.SetValue", "1"), ("IO.Direction.GetValue", None),
                          ("Stream.Quality.GetMin", None), ("Stream.Quality.GetMax", None),
@@ -284,6 +318,26 @@ class AuthTest(SimulatorTestBase):
         self.assertIn(b"'enabled': 'true'", get(port, "/cgi-bin/auth_if.cgi?Status")[2])
         self.assertIn(b"'success': 'false'", get(port, "/cgi-bin/auth_if.cgi?Reboot")[2])
 
+    def test_login_endpoint_answer_shapes(self):
+        cam, port = self.new_camera()
+        shapes = {
+            "single": b"{'method': 'Status', 'success': 'true', 'enabled': 'true'}\r\n",
+            "double": b'{"method": "Status", "success": "true", "enabled": "true"}\r\n',
+            "lower_method": b"{'method': 'status', 'success': 'true', 'enabled': 'true'}\r\n",
+            "capital_true": b"{'method': 'Status', 'success': 'True', 'enabled': 'true'}\r\n",
+        }
+        for shape, body in shapes.items():
+            self.ctl("/cameras/%d/set?auth_answer=%s" % (cam, shape))
+            self.assertEqual(get(port, "/cgi-bin/auth_if.cgi?Status")[2], body, shape)
+        self.ctl("/cameras/%d/set?auth_answer=braces" % cam, expect=400)
+
+    def test_login_endpoint_refusing_enable(self):
+        cam, port = self.new_camera()
+        self.ctl("/cameras/%d/set?enabled=0&enable_ok=0" % cam)
+        self.assertEqual(get(port, "/cgi-bin/auth_if.cgi?Enable")[2],
+                         b"{'method': 'Enable', 'success': 'false'}\r\n")
+        self.assertIn(b"'enabled': 'false'", get(port, "/cgi-bin/auth_if.cgi?Status")[2])
+
 
 def read_parts(sock_file, count):
     """Reads count multipart parts; returns the list of (headers, picture)."""
@@ -333,8 +387,17 @@ class MjpegTest(SimulatorTestBase):
             numbers.append(pictures.frame_number(jpeg))
         self.assertEqual(numbers, sorted(set(numbers)))
         self.ctl("/cameras/%d/set?width=176&height=144" % cam)
-        later = read_parts(resp, 3)
-        self.assertEqual(pictures.sof_size(later[-1][1]), (176, 144))
+        # Pictures already on their way keep the old size; the new size must
+        # follow within the bound, and once it comes it stays.
+        sizes = []
+        deadline = time.monotonic() + WAIT
+        while (176, 144) not in sizes and time.monotonic() < deadline:
+            part = read_parts(resp, 1)
+            self.assertEqual(len(part), 1)
+            sizes.append(pictures.sof_size(part[0][1]))
+        self.assertIn((176, 144), sizes)
+        for _, jpeg in read_parts(resp, 2):
+            self.assertEqual(pictures.sof_size(jpeg), (176, 144))
 
     def test_drop_after_closes_every_stream(self):
         cam, port = self.new_camera("fps=50")

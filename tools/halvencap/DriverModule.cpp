@@ -38,6 +38,10 @@ bool DriverModule::HasExport(const char* name) const {
     return m_module != nullptr && GetProcAddress(m_module, name) != nullptr;
 }
 
+void* DriverModule::Export(const char* name) const {
+    return m_module != nullptr ? reinterpret_cast<void*>(GetProcAddress(m_module, name)) : nullptr;
+}
+
 ipcapture::IIPCaptureDriverEx5* DriverModule::Create() const {
     if (m_create == nullptr) return nullptr;
     return static_cast<ipcapture::IIPCaptureDriverEx5*>(m_create());

@@ -23,6 +23,7 @@ public:
 
     bool Load(const std::string& path, std::string& error);
     bool HasExport(const char* name) const;
+    void* Export(const char* name) const;
     ipcapture::IIPCaptureDriverEx5* Create() const;
     void Delete(ipcapture::IIPCaptureDriverEx5* driver) const;
 

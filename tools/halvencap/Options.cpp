@@ -12,7 +12,7 @@ namespace {
 enum OptionId {
     OPT_ADDRESS, OPT_PORT, OPT_USER, OPT_PASSWORD, OPT_FORMAT, OPT_SIZE, OPT_INTERVAL,
     OPT_QUALITY, OPT_SECONDS, OPT_OUT, OPT_SET, OPT_WATCH, OPT_IO_LINES, OPT_LOG_LEVEL,
-    OPT_DLL, OPT_QUIET, OPT_HELP,
+    OPT_DLL, OPT_QUIET, OPT_JSON, OPT_HELP,
 };
 
 enum CommandMask : unsigned { REC = 1, IO = 2, PROBE = 4, ALL = REC | IO | PROBE };
@@ -42,6 +42,7 @@ const OptionSpec OPTIONS[] = {
     {"log-level", OPT_LOG_LEVEL, true, false, ALL},
     {"dll", OPT_DLL, true, false, ALL},
     {"quiet", OPT_QUIET, false, false, ALL},
+    {"json", OPT_JSON, false, false, PROBE},
     {"help", OPT_HELP, false, false, ALL},
 };
 
@@ -289,6 +290,9 @@ private:
             case OPT_QUIET:
                 o.quiet = true;
                 return true;
+            case OPT_JSON:
+                o.json = true;
+                return true;
             case OPT_HELP:
                 return true;
         }
@@ -374,8 +378,9 @@ std::string UsageText() {
            "         [--watch SECONDS] [--io-lines TEXT]\n"
            "         switches outputs and prints input changes and I/O failures;\n"
            "         --io-lines maps indexes to camera lines (default \"" + std::string(DEFAULT_IO_LINES) + "\")\n"
-           "  probe  --address A [--port P] [--user U --password W]\n"
-           "         prints the device's capabilities\n"
+           "  probe  --address A [--port P] [--user U --password W] [--json]\n"
+           "         prints what the device can do: name, firmware, sensor area, codecs,\n"
+           "         picture sizes, frame intervals and I/O lines (as JSON with --json)\n"
            "\n"
            "  common: --log-level none|error|warning|notice|info|all (default info), driver lines\n"
            "          go to stderr; --dll PATH (default: Halvencap.dll next to halvencap.exe);\n"

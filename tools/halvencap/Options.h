@@ -60,6 +60,7 @@ struct Options {
     int logThreshold = LOG_SHOW_INFO;
     std::string dllPath;  // empty: Halvencap.dll next to the program
     bool quiet = false;   // no live status line
+    bool json = false;    // probe: JSON instead of the table
 };
 
 struct ParseOutcome {
