@@ -54,6 +54,8 @@ public:
     void Reset();
 
     const RTSP_RESPONSE& Response() const { return m_response; }
+    // Requests count on from the CSeq of the last response (0 after Reset).
+    uint32_t NextCSeq() { return ++m_response.cseq; }
 
     // Header kinds, as classified by name.
     enum HeaderKind {

@@ -11,3 +11,11 @@ set(WIN32_SOURCES
     RTPReceiver.cpp
     RTCPHandler.cpp
 )
+list(APPEND PORTABLE_SOURCES
+    RTSPReplyReader.cpp
+    RTSPAuthentication.cpp
+    RTSPRequestBuilder.cpp
+)
+list(APPEND WIN32_SOURCES
+    BaseRTSPClient.cpp
+)

@@ -1,0 +1,97 @@
+// The RTSP control connection to one camera stream: a TCP socket and a
+// session thread that describes, sets up, plays and keeps the session alive,
+// and tears it down when stopped. RTP normally arrives on the UDP ports of
+// the settings; in interleaved mode it arrives on this connection and goes
+// to the user as parsed packets.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "host/IDriver.h"
+#include "runtime/BaseThread.h"
+#include "runtime/Event.h"
+#include "streaming/IRTSPClientUser.h"
+#include "streaming/RTSPAuthentication.h"
+#include "streaming/RTSPClientSettings.h"
+#include "streaming/RTSPReplyReader.h"
+#include "streaming/RTSPRequestBuilder.h"
+#include "streaming/RTSPResponseParser.h"
+#include "streaming/RTSPStreamParser.h"
+
+namespace zentavo {
+
+class CBaseRTSPClient : public CBaseThread, public IRTSPStreamParserUser {
+public:
+    explicit CBaseRTSPClient(IDriver* driver);
+    ~CBaseRTSPClient() override;
+
+    // Connects and starts the session thread; false (and stopped) when the
+    // connection or the thread cannot be had.
+    bool Start(const RTSP_CLIENT_SETTINGS& settings, IRTSPClientUser* user);
+    // Ends the session (TEARDOWN while the thread ends), bounded by twice
+    // the larger socket time-out plus a second; the client is reusable.
+    void Stop();
+
+    void Run() override;
+    virtual std::string BuildRequest(int method);
+    virtual bool ReceiveInterleaved();
+
+    // IRTSPStreamParserUser
+    void OnRTPPacket(CRTPPacket& packet) override;
+    void OnRTCPBye() override;
+
+    const RTSP_RESPONSE& Response() const { return m_parser.Response(); }
+    const RTSP_CLIENT_SETTINGS& Settings() const { return m_settings; }
+
+protected:
+    // Sends one request, answering an authentication challenge as needed;
+    // true when the final reply was 2xx.
+    bool SendRequest(int method);
+
+    uintptr_t m_socket;  // 0 when none
+    CRTSPResponseParser m_parser;
+    uint64_t m_keepAliveTime;  // file time of the last keep-alive, 0 = none
+    IRTSPClientUser* m_user;
+    RTSP_CLIENT_SETTINGS m_settings;
+    int m_transportMode;
+    CEvent m_pauseEvent;
+    CEvent m_playEvent;
+    bool m_paused;
+    bool m_multicast;
+
+private:
+    enum WaitResult { WAIT_READY, WAIT_TIMED_OUT, WAIT_STOPPED, WAIT_ERROR };
+
+    bool Connect();
+    void CloseSocket();
+    bool Exchange(int method);
+    bool SendAll(const std::string& text);
+    bool ReadReply(bool honourStop, std::string& text);
+    WaitResult WaitReadable(bool honourStop);
+    std::string BaseUrl() const;
+    std::string AuthorizationLine(int method);
+    std::string NewCnonce();
+    void KeepAliveCheck();
+    bool CallOnDescribe();
+    void CallOnSessionEnded();
+    void ResetSession();
+
+    bool m_winsockStarted;
+    // Read by the session thread, lowered by Stop so that the TEARDOWN
+    // reply is waited for only briefly.
+    std::atomic<int32_t> m_readTimeoutMs;
+    int32_t m_authScheme;
+    // Digest state: the challenge last received, the nonce of the last
+    // answer sent and the count of requests made with it.
+    DIGEST_CHALLENGE m_challenge;
+    bool m_haveChallenge;
+    std::string m_sentNonce;  // empty when the last request carried no Digest answer
+    std::string m_countedNonce;
+    uint32_t m_nonceCount;
+    std::string m_cnonce;
+    uint32_t m_cnonceSerial;
+};
+
+}  // namespace zentavo

@@ -1,0 +1,373 @@
+#!/usr/bin/python3
+"""A real RTSP server for the tests: GStreamer's RTSP server behind a small
+HTTP control API, loopback only.
+
+  rtspsrv.py --control-port 0 --port-file PATH [--parent-pid PID] [--max-seconds S]
+
+Needs Debian's /usr/bin/python3 with gi (python3-gi, gir1.2-gst-rtsp-server-1.0,
+gstreamer1.0-rtsp, gstreamer1.0-plugins-{base,good,ugly,bad}) and ffmpeg.
+See README.md for the control API.
+"""
+
+import argparse
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import parse_qsl
+
+import gi
+
+gi.require_version("Gst", "1.0")
+gi.require_version("GstRtsp", "1.0")
+gi.require_version("GstRtspServer", "1.0")
+from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
+
+CLIP_SECONDS = 4
+CLIP_SIZE = "320x240"
+CLIP_RATE = 25
+REALM = "GStreamer RTSP Server"
+
+
+def encode_clips(directory):
+    """Encodes the looped clips once per process; returns {codec: path}."""
+    source = ["-f", "lavfi", "-i", "testsrc=size=%s:rate=%d" % (CLIP_SIZE, CLIP_RATE),
+              "-t", str(CLIP_SECONDS)]
+    jobs = {
+        # Baseline with the parameter sets before every key frame, so that a
+        # client joining at any loop turn can decode.
+        "h264": (["-c:v", "libx264", "-profile:v", "baseline", "-pix_fmt", "yuv420p",
+                  "-g", str(CLIP_RATE), "-x264-params", "repeat-headers=1",
+                  "-bsf:v", "h264_mp4toannexb", "-f", "h264"], "clip.h264"),
+        "mpeg4": (["-c:v", "mpeg4", "-g", str(CLIP_RATE), "-q:v", "5", "-f", "m4v"], "clip.m4v"),
+    }
+    paths = {}
+    for codec, (args, name) in jobs.items():
+        path = os.path.join(directory, name)
+        subprocess.run(["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-y",
+                        *source, *args, path], check=True)
+        paths[codec] = path
+    return paths
+
+
+def launch_line(codec, path):
+    if codec == "h264":
+        caps = "video/x-h264,stream-format=byte-stream,alignment=au,framerate=%d/1" % CLIP_RATE
+        return ("( multifilesrc location=%s loop=true caps=\"%s\" ! h264parse ! "
+                "rtph264pay name=pay0 pt=96 config-interval=-1 )" % (path, caps))
+    caps = "video/mpeg,mpegversion=4,systemstream=false,framerate=%d/1" % CLIP_RATE
+    return ("( multifilesrc location=%s loop=true caps=\"%s\" ! mpeg4videoparse ! "
+            "rtpmp4vpay name=pay0 pt=96 )" % (path, caps))
+
+
+def on_main_loop(func, *args):
+    """Runs func on the GLib main loop thread and returns its result."""
+    done = threading.Event()
+    box = {}
+
+    def call():
+        try:
+            box["value"] = func(*args)
+        except Exception as e:  # handed back to the control thread
+            box["error"] = e
+        done.set()
+        return False
+
+    GLib.idle_add(call)
+    if not done.wait(30):
+        raise RuntimeError("main loop did not answer")
+    if "error" in box:
+        raise box["error"]
+    return box.get("value")
+
+
+class Server:
+    """One RTSP server instance with the mounts /h264 and /mpeg4. Lives on
+    the main loop thread; the control thread reaches it through on_main_loop."""
+
+    def __init__(self, server_id, clips, codec, auth, user, password, timeout):
+        self.id = server_id
+        self.auth_mode = auth
+        self.timeout = timeout
+        self.lock = threading.Lock()
+        self._log = []
+        self.server = GstRtspServer.RTSPServer()
+        self.server.set_address("127.0.0.1")
+        self.server.set_service("0")
+        mounts = self.server.get_mount_points()
+        codecs = ["h264", "mpeg4"] if codec == "both" else [codec]
+        for c in codecs:
+            factory = GstRtspServer.RTSPMediaFactory()
+            factory.set_launch(launch_line(c, clips[c]))
+            factory.set_shared(False)
+            if auth != "none":
+                role = Gst.Structure.from_string(
+                    "user, media.factory.access=(boolean)true, media.factory.construct=(boolean)true")[0]
+                factory.add_role_from_structure(role)
+            mounts.add_factory("/" + c, factory)
+        if auth != "none":
+            self.server.set_auth(self._make_auth(auth, user, password))
+        self.server.connect("client-connected", self._on_client)
+        self.source = None
+        self.port = 0
+        self.listen()
+
+    @staticmethod
+    def _make_auth(mode, user, password):
+        auth = GstRtspServer.RTSPAuth()
+        token = GstRtspServer.RTSPToken()
+        token.set_string("media.factory.role", "user")
+        if mode == "basic":
+            auth.set_supported_methods(GstRtsp.RTSPAuthMethod.BASIC)
+            auth.add_basic(GstRtspServer.RTSPAuth.make_basic(user, password), token)
+        else:
+            auth.set_supported_methods(GstRtsp.RTSPAuthMethod.DIGEST)
+            auth.add_digest(user, password, token)
+        return auth
+
+    def _on_client(self, _server, client):
+        for name in ("options", "describe", "setup", "play", "teardown", "get-parameter"):
+            client.connect(name + "-request", self._on_request, name.upper())
+        client.connect("new-session", self._on_new_session)
+
+    def _on_new_session(self, _client, session):
+        if self.timeout:
+            session.set_timeout(self.timeout)
+
+    def _on_request(self, _client, ctx, method):
+        uri = ctx.uri.get_request_uri() if ctx.uri else "-"
+        auth = "-"
+        if ctx.request is not None:
+            result, value = ctx.request.get_header(GstRtsp.RTSPHeaderField.AUTHORIZATION, 0)
+            if result == GstRtsp.RTSPResult.OK and value:
+                auth = value
+        with self.lock:
+            self._log.append("%s %s auth=%s" % (method, uri, auth))
+
+    def log_lines(self):
+        with self.lock:
+            return list(self._log)
+
+    def clear_log(self):
+        with self.lock:
+            self._log = []
+
+    def listen(self):
+        if self.source is not None:
+            return
+        if self.port:
+            self.server.set_service(str(self.port))
+        self.source = self.server.attach(None)
+        if not self.source:
+            self.source = None
+            raise RuntimeError("cannot listen on port %s" % (self.port or "any"))
+        self.port = self.server.get_bound_port()
+
+    def kill(self):
+        """Stops listening and drops every connected client."""
+        if self.source is not None:
+            GLib.source_remove(self.source)
+            self.source = None
+        self.server.client_filter(lambda *_: GstRtspServer.RTSPFilterResult.REMOVE)
+
+    def delete(self):
+        self.kill()
+
+
+class Controller:
+    def __init__(self, clips):
+        self.clips = clips
+        self.lock = threading.Lock()
+        self.servers = {}
+        self.next_id = 1
+        self.stop = threading.Event()
+
+    def new_server(self, fields):
+        known = {"codec", "auth", "user", "password", "timeout"}
+        unknown = set(fields) - known
+        if unknown:
+            raise ValueError("unknown option %s" % sorted(unknown)[0])
+        codec = fields.get("codec", "both")
+        if codec not in ("h264", "mpeg4", "both"):
+            raise ValueError("codec must be h264, mpeg4 or both")
+        user = fields.get("user", "")
+        auth = fields.get("auth", "basic" if user else "none")
+        if auth not in ("none", "basic", "digest"):
+            raise ValueError("auth must be none, basic or digest")
+        if auth != "none" and not user:
+            raise ValueError("auth needs a user")
+        timeout = fields.get("timeout", "0")
+        if not timeout.isdigit() or int(timeout) > 3600:
+            raise ValueError("timeout must be 0..3600")
+        with self.lock:
+            server_id = self.next_id
+            self.next_id += 1
+        server = on_main_loop(Server, server_id, self.clips, codec, auth, user,
+                              fields.get("password", ""), int(timeout))
+        with self.lock:
+            self.servers[server_id] = server
+        return server
+
+    def get(self, server_id):
+        with self.lock:
+            return self.servers.get(server_id)
+
+    def delete(self, server_id):
+        with self.lock:
+            server = self.servers.pop(server_id, None)
+        if server:
+            on_main_loop(server.delete)
+        return server is not None
+
+    def close_all(self):
+        with self.lock:
+            ids = list(self.servers)
+        for server_id in ids:
+            self.delete(server_id)
+
+
+class ControlServer(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, port, controller):
+        self.controller = controller
+        super().__init__(("127.0.0.1", port), ControlHandler)
+
+
+class ControlHandler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    timeout = 60
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def _reply(self, status, text):
+        body = text.encode("utf-8")
+        self.send_response(status)
+        self.send_header("Content-Type", "text/plain; charset=utf-8")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_GET(self):
+        ctl = self.server.controller
+        path, _, query = self.path.partition("?")
+        fields = dict(parse_qsl(query, keep_blank_values=True))
+        parts = [p for p in path.split("/") if p]
+        try:
+            if parts == ["new"]:
+                server = ctl.new_server(fields)
+                self._reply(200, "id=%d port=%d\n" % (server.id, server.port))
+            elif parts == ["shutdown"]:
+                self._reply(200, "OK\n")
+                ctl.stop.set()
+            elif len(parts) >= 3 and parts[0] == "servers" and parts[1].isdigit():
+                self._server_command(ctl, int(parts[1]), parts[2:])
+            else:
+                self._reply(404, "unknown command\n")
+        except ValueError as e:
+            self._reply(400, "%s\n" % e)
+        except RuntimeError as e:
+            self._reply(500, "%s\n" % e)
+
+    def _server_command(self, ctl, server_id, command):
+        server = ctl.get(server_id)
+        if server is None:
+            self._reply(404, "no server %d\n" % server_id)
+        elif command == ["stop"]:
+            on_main_loop(server.kill)
+            self._reply(200, "OK\n")
+        elif command == ["start"]:
+            on_main_loop(server.listen)
+            self._reply(200, "port=%d\n" % server.port)
+        elif command == ["log"]:
+            self._reply(200, "".join(line + "\n" for line in server.log_lines()))
+        elif command == ["log", "clear"]:
+            server.clear_log()
+            self._reply(200, "OK\n")
+        elif command == ["delete"]:
+            ctl.delete(server_id)
+            self._reply(200, "OK\n")
+        else:
+            self._reply(404, "unknown command\n")
+
+
+def write_port_file(path, port):
+    tmp = "%s.tmp.%d" % (path, os.getpid())
+    with open(tmp, "w") as f:
+        f.write("%d\n" % port)
+    os.replace(tmp, path)
+
+
+def parent_alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        pass
+    return True
+
+
+def main(argv=None):
+    p = argparse.ArgumentParser(description="GStreamer RTSP server for tests (loopback only)")
+    p.add_argument("--control-port", type=int, required=True, help="0: any free port")
+    p.add_argument("--port-file", help="write the control port here once listening")
+    p.add_argument("--parent-pid", type=int, default=0, help="exit when this process is gone")
+    p.add_argument("--max-seconds", type=float, default=3600, help="0: never")
+    args = p.parse_args(argv)
+
+    Gst.init(None)
+    workdir = tempfile.mkdtemp(prefix="rtspsrv-")
+    try:
+        clips = encode_clips(workdir)
+    except (OSError, subprocess.CalledProcessError) as e:
+        print("rtspsrv: cannot encode the clips: %s" % e, file=sys.stderr)
+        return 2
+    controller = Controller(clips)
+    loop = GLib.MainLoop()
+    try:
+        control = ControlServer(args.control_port, controller)
+    except OSError as e:
+        print("rtspsrv: cannot listen on control port: %s" % e, file=sys.stderr)
+        return 2
+    signal.signal(signal.SIGTERM, lambda *_: controller.stop.set())
+    signal.signal(signal.SIGINT, lambda *_: controller.stop.set())
+    threading.Thread(target=control.serve_forever, kwargs={"poll_interval": 0.05},
+                     name="control", daemon=True).start()
+
+    deadline = time.monotonic() + args.max_seconds if args.max_seconds > 0 else None
+
+    def watch():
+        while not controller.stop.wait(0.5):
+            if args.parent_pid and not parent_alive(args.parent_pid):
+                break
+            if deadline and time.monotonic() > deadline:
+                break
+        controller.stop.set()
+        GLib.idle_add(loop.quit)
+
+    threading.Thread(target=watch, name="watch", daemon=True).start()
+    port = control.server_address[1]
+    if args.port_file:
+        write_port_file(args.port_file, port)
+    print("rtspsrv: control on http://127.0.0.1:%d/" % port, flush=True)
+    loop.run()
+
+    control.shutdown()
+    control.server_close()
+    for server in list(controller.servers.values()):
+        server.delete()
+    for path in clips.values():
+        os.unlink(path)
+    os.rmdir(workdir)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
