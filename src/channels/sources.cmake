@@ -1,7 +1,10 @@
 set(PORTABLE_SOURCES
+    TimeStampConverter.cpp
+    StreamingSetup.cpp
 )
 set(WIN32_SOURCES
     ChannelFactory.cpp
     BaseCameraChannel.cpp
     MJPEGChannelHTTP.cpp
+    StreamingStep.cpp
 )

@@ -1,4 +1,6 @@
 set(PORTABLE_SOURCES
+    TimeStampConverterTest.cpp
+    StreamingSetupTest.cpp
 )
 set(WIN32_SOURCES
     BaseCameraChannelTest.cpp

@@ -4,4 +4,5 @@ set(WIN32_SOURCES
     IODriverTest.cpp
     StreamConfigTest.cpp
     MjpegChannelTest.cpp
+    StreamingStepTest.cpp
 )

@@ -1,0 +1,72 @@
+#include "channels/TimeStampConverter.h"
+
+#include <algorithm>
+
+namespace zentavo {
+
+namespace {
+
+const uint64_t kPullBackMinimum = 10000;  // 1 ms
+const uint64_t kPullBackFrom = 40000;     // steps longer than 4 ms give back lead
+const uint64_t kLeadWorthPulling = 10000;
+
+}  // namespace
+
+CTimeStampConverter::CTimeStampConverter()
+    : m_tickStatistics(kStatisticsWindow), m_wallStatistics(kStatisticsWindow) {}
+
+CTimeStampConverter::~CTimeStampConverter() = default;
+
+void CTimeStampConverter::Restart(uint32_t timestamp, uint64_t now) {
+    m_captureTime = now;
+    m_lead = 0;
+    m_lastWallTime = now;
+    m_lastTimestamp = timestamp;
+}
+
+void CTimeStampConverter::Update(uint32_t timestamp, uint64_t now) {
+    if (now == 0 || m_captureTime == 0) {
+        Restart(timestamp, now);
+        return;
+    }
+    bool remeasureLead = false;
+    if (timestamp > m_lastTimestamp) {
+        const uint32_t ticks = timestamp - m_lastTimestamp;
+        m_tickStatistics.Add(ticks);
+        if (now >= m_lastWallTime) m_wallStatistics.Add(static_cast<uint32_t>(now - m_lastWallTime));
+        if (m_tickStatistics.Count() <= kCalibrationFrames) {
+            // In 64 bits: a jump of more than 2^32 / 111 ticks must not wrap
+            // into what looks like a short frame step.
+            const uint64_t nominal = uint64_t(ticks) * kNominalTick;
+            if (nominal >= kJumpLimit) {
+                Restart(timestamp, now);
+                return;
+            }
+            m_captureTime += nominal;
+            remeasureLead = m_tickStatistics.Count() == kCalibrationFrames;
+        } else {
+            uint64_t step = static_cast<uint64_t>(m_wallStatistics.Mean() * double(ticks) / m_tickStatistics.Mean() + 0.5);
+            if (m_lead > kLeadWorthPulling && step > kPullBackFrom) {
+                const uint64_t tenth = step / 10;
+                const uint64_t correction = tenth < kPullBackMinimum ? kPullBackMinimum : std::min(m_lead, tenth);
+                m_lead -= correction;
+                step -= correction;
+            }
+            m_captureTime += step;
+        }
+    } else {
+        // Repeated, older or wrapped timestamp: the frame still gets a time
+        // of its own.
+        m_captureTime = std::max(m_captureTime + kForcedStep, now);
+        remeasureLead = true;
+    }
+    if (m_captureTime > now) {
+        if (remeasureLead || m_captureTime - now > kLeadLimit) m_lead = m_captureTime - now;
+        m_lastWallTime = now;
+        m_lastTimestamp = timestamp;
+    } else {
+        Restart(timestamp, now);
+    }
+}
+
+}  // namespace zentavo
