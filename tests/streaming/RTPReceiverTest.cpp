@@ -184,7 +184,9 @@ TEST_F(RTPReceiver, AStalledUserCostsTheOldestPacketsNotMemory) {
     // wait is only for the last ones in flight.
     PollUntil([&] { return receiver.ReceivedPackets() >= total; }, 5000);
     const uint64_t received = receiver.ReceivedPackets();
-    ASSERT_GT(received, CRTPReceiver::DEFAULT_MAX_QUEUED_PACKETS + 1000);
+    // A loaded machine may lose a share of the datagrams before the socket;
+    // the bound only needs enough of them to overflow the queue.
+    ASSERT_GT(received, CRTPReceiver::DEFAULT_MAX_QUEUED_PACKETS + 100);
     EXPECT_LE(mostQueued, CRTPReceiver::DEFAULT_MAX_QUEUED_PACKETS);
     EXPECT_EQ(receiver.QueuedPackets(), CRTPReceiver::DEFAULT_MAX_QUEUED_PACKETS);
     EXPECT_LE(receiver.PeakQueuedBytes(), CRTPReceiver::DEFAULT_MAX_QUEUED_BYTES);
