@@ -123,56 +123,40 @@ cli_stage() {  # name bin-dir wine-command
     stage_result "$name" "${cp:-0}" "${cf:-1}"
 }
 
-start_camsim() {
-    CAMSIM_PORT_FILE="$BUILD/camsim.port"
-    rm -f "$CAMSIM_PORT_FILE"
-    python3 "$ROOT/tools/camsim/camsim.py" --control-port 0 --port-file "$CAMSIM_PORT_FILE" \
-        --parent-pid $$ >"$BUILD/camsim.log" 2>&1 &
-    CAMSIM_PID=$!
+# A test peer (camera simulator, RTSP server) started with a control port on
+# loopback; it writes that port to a file and ends with this script. The
+# tests find it through the environment variable named.
+declare -A PEER_PIDS=()
+start_peer() {  # name python script env-var label
+    local name=$1 python=$2 script=$3 var=$4 label=$5
+    local port_file="$BUILD/$name.port"
+    rm -f "$port_file"
+    "$python" "$script" --control-port 0 --port-file "$port_file" --parent-pid $$ >"$BUILD/$name.log" 2>&1 &
+    PEER_PIDS[$name]=$!
     for _ in $(seq 1 300); do
-        [ -s "$CAMSIM_PORT_FILE" ] && break
+        [ -s "$port_file" ] && break
         sleep 0.1
     done
-    if [ -s "$CAMSIM_PORT_FILE" ]; then
-        export HALVENCAP_CAMSIM="127.0.0.1:$(cat "$CAMSIM_PORT_FILE")"
-        echo "camera simulator at $HALVENCAP_CAMSIM"
+    if [ -s "$port_file" ]; then
+        export "$var=127.0.0.1:$(cat "$port_file")"
+        echo "$label at ${!var}"
     else
-        echo "camera simulator did not start (see $BUILD/camsim.log)"
+        echo "$label did not start (see $BUILD/$name.log)"
     fi
 }
 
-stop_camsim() {
-    [ -n "${CAMSIM_PID:-}" ] && kill "$CAMSIM_PID" 2>/dev/null
-    wait "${CAMSIM_PID:-}" 2>/dev/null
-    CAMSIM_PID=
-}
-trap stop_camsim EXIT
-
-# GStreamer's RTSP server for the RTSP client tests (Debian's python3 has gi).
-start_rtspsrv() {
-    RTSPSRV_PORT_FILE="$BUILD/rtspsrv.port"
-    rm -f "$RTSPSRV_PORT_FILE"
-    /usr/bin/python3 "$ROOT/tools/rtspsrv/rtspsrv.py" --control-port 0 --port-file "$RTSPSRV_PORT_FILE" \
-        --parent-pid $$ >"$BUILD/rtspsrv.log" 2>&1 &
-    RTSPSRV_PID=$!
-    for _ in $(seq 1 300); do
-        [ -s "$RTSPSRV_PORT_FILE" ] && break
-        sleep 0.1
-    done
-    if [ -s "$RTSPSRV_PORT_FILE" ]; then
-        export HALVENCAP_RTSPSRV="127.0.0.1:$(cat "$RTSPSRV_PORT_FILE")"
-        echo "RTSP server at $HALVENCAP_RTSPSRV"
-    else
-        echo "RTSP server did not start (see $BUILD/rtspsrv.log)"
-    fi
+stop_peer() {  # name env-var
+    local pid=${PEER_PIDS[$1]:-}
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    PEER_PIDS[$1]=
+    unset "$2"
 }
 
-stop_rtspsrv() {
-    [ -n "${RTSPSRV_PID:-}" ] && kill "$RTSPSRV_PID" 2>/dev/null
-    wait "${RTSPSRV_PID:-}" 2>/dev/null
-    RTSPSRV_PID=
-    unset HALVENCAP_RTSPSRV
-}
+start_camsim() { start_peer camsim python3 "$ROOT/tools/camsim/camsim.py" HALVENCAP_CAMSIM "camera simulator"; }
+stop_camsim() { stop_peer camsim HALVENCAP_CAMSIM; }
+# GStreamer's RTSP server for the RTSP tests (Debian's python3 has gi).
+start_rtspsrv() { start_peer rtspsrv /usr/bin/python3 "$ROOT/tools/rtspsrv/rtspsrv.py" HALVENCAP_RTSPSRV "RTSP server"; }
+stop_rtspsrv() { stop_peer rtspsrv HALVENCAP_RTSPSRV; }
 trap 'stop_camsim; stop_rtspsrv' EXIT
 
 # Real encoder output for the parser tests.
