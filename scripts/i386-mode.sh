@@ -11,6 +11,8 @@
 #   scripts/i386-mode.sh probe [STATE_FILE]
 #       probes the machine, registers qemu-i386 only in the qemu case,
 #       prints the mode and writes it to STATE_FILE (default build/i386-mode)
+#   scripts/i386-mode.sh write-probe PATH
+#       writes the probe program (exit code 42 where i386 code runs)
 #   scripts/i386-mode.sh decide ENTRY DIRECT PRIVATE
 #       the decision alone, from observations given as words (for tests):
 #       ENTRY yes|no (an i386 binfmt entry is active), DIRECT ok|fail|-
@@ -117,5 +119,6 @@ probe() {  # state-file
 case "${1:-}" in
     decide) shift; decide "$@" ;;
     probe) probe "${2:-$ROOT/build/i386-mode}" ;;
-    *) echo "usage: $0 probe [STATE_FILE] | decide ENTRY DIRECT PRIVATE" >&2; exit 2 ;;
+    write-probe) write_probe "$2" ;;
+    *) echo "usage: $0 probe [STATE_FILE] | write-probe PATH | decide ENTRY DIRECT PRIVATE" >&2; exit 2 ;;
 esac

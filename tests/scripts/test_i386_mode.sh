@@ -31,16 +31,7 @@ trap 'rm -rf "$WORK"' EXIT
 # On this machine, with whatever binfmt entries it has: never qemu where the
 # kernel runs i386 code itself.
 if unshare -U -r -m sh -c 'mount -t binfmt_misc none /proc/sys/fs/binfmt_misc' 2>/dev/null; then
-    python3 - "$WORK/exit42" <<'PY'
-import struct, sys
-code = bytes([0xB8, 1, 0, 0, 0, 0xBB, 42, 0, 0, 0, 0xCD, 0x80])
-base = 0x08048000
-ehdr = b"\x7fELF" + bytes([1, 1, 1, 0]) + bytes(8)
-ehdr += struct.pack("<HHIIIIIHHHHHH", 2, 3, 1, base + 84, 52, 0, 0, 52, 32, 1, 0, 0, 0)
-phdr = struct.pack("<IIIIIIII", 1, 0, base, base, 96, 96, 5, 0x1000)
-open(sys.argv[1], "wb").write(ehdr + phdr + code)
-PY
-    chmod +x "$WORK/exit42"
+    "$MODE" write-probe "$WORK/exit42"
     unshare -U -r -m sh -c "mount -t binfmt_misc none /proc/sys/fs/binfmt_misc && exec '$WORK/exit42'"
     kernel_runs_i386=$?
     mode="$("$MODE" probe "$WORK/mode-here" 2>/dev/null)"
