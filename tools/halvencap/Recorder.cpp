@@ -1,5 +1,6 @@
 #include "Recorder.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -17,6 +18,11 @@ std::string JoinPath(const std::string& directory, const std::string& name) {
 bool KnownCode(uint32_t code) {
     return code == CODE_JPEG || code == CODE_H264 || code == CODE_I264 || code == CODE_DIVX || code == CODE_DIVI;
 }
+
+bool IsH264(uint32_t code) { return code == CODE_H264 || code == CODE_I264; }
+
+constexpr uint8_t NAL_TYPE_ACCESS_UNIT_DELIMITER = 9;
+constexpr size_t ACCESS_UNIT_DELIMITER_SIZE = 5;  // 00 00 01, header, primary_pic_type and stop bit
 
 }  // namespace
 
@@ -49,6 +55,16 @@ std::string FormatCaptureTime(const SYSTEMTIME& t) {
     return text;
 }
 
+size_t TrailingAccessUnitDelimiter(const uint8_t* data, size_t size) {
+    if (data == nullptr || size <= ACCESS_UNIT_DELIMITER_SIZE) return 0;
+    const uint8_t* d = data + size - ACCESS_UNIT_DELIMITER_SIZE;
+    // forbidden_zero_bit 0, any nal_ref_idc, type 9; the payload is three
+    // bits of primary_pic_type followed by the stop bit.
+    const bool delimiter = d[0] == 0 && d[1] == 0 && d[2] == 1 && (d[3] & 0x80) == 0 &&
+                           (d[3] & 0x1f) == NAL_TYPE_ACCESS_UNIT_DELIMITER && (d[4] & 0x1f) == 0x10;
+    return delimiter ? ACCESS_UNIT_DELIMITER_SIZE : 0;
+}
+
 Recorder::~Recorder() { Close(); }
 
 bool Recorder::Open(const std::string& directory, std::string& error) {
@@ -64,7 +80,9 @@ bool Recorder::Open(const std::string& directory, std::string& error) {
     m_streams.clear();
     m_order.clear();
     const std::string indexPath = JoinPath(directory, INDEX_FILE_NAME);
-    m_index = std::fopen(indexPath.c_str(), "wb");
+    m_indexPath = indexPath;
+    // Readable too: Close may rewrite the last lines.
+    m_index = std::fopen(indexPath.c_str(), "w+b");
     if (m_index == nullptr) {
         error = "cannot write " + indexPath;
         return false;
@@ -100,16 +118,33 @@ Recorder::WriteResult Recorder::Write(const FrameInfo& info, const uint8_t* data
         ++m_stats.skipped;
         return WriteResult::Skipped;
     }
-    if (std::fwrite(data, 1, size, stream->file) != size) {
+    // A delimiter held back from the stream's previous frame now has a
+    // picture after it.
+    if (!stream->heldBack.empty()) {
+        if (std::fwrite(stream->heldBack.data(), 1, stream->heldBack.size(), stream->file) != stream->heldBack.size()) {
+            ++m_stats.writeErrors;
+            return WriteResult::Failed;
+        }
+        stream->heldBack.clear();
+    }
+    const size_t held = IsH264(info.code) ? TrailingAccessUnitDelimiter(data, size) : 0;
+    if (std::fwrite(data, 1, size - held, stream->file) != size - held) {
         ++m_stats.writeErrors;
         return WriteResult::Failed;
     }
+    stream->heldBack.assign(data + size - held, data + size);
     stream->started = true;
-    const uint64_t offset = stream->offset;
+    IndexLine& line = stream->lastLine;
+    line.time = info.timeSet ? FormatCaptureTime(info.captureTime) : "";
+    line.size = size;
+    line.code = info.code;
+    line.offset = stream->offset;
+    line.width = info.width;
+    line.height = info.height;
+    line.position = std::ftell(m_index);
     stream->offset += size;
-    std::fprintf(m_index, "%s,%llu,%s,%d,%s,%llu,%u,%u\n",
-                 info.timeSet ? FormatCaptureTime(info.captureTime).c_str() : "", static_cast<unsigned long long>(size), CodeText(info.code).c_str(),
-                 key ? 1 : 0, stream->name.c_str(), static_cast<unsigned long long>(offset), info.width, info.height);
+    const std::string text = IndexLineText(line, stream->name);
+    std::fwrite(text.data(), 1, text.size(), m_index);
     ++m_stats.frames;
     m_stats.bytes += size;
     if (key) ++m_stats.keyFrames;
@@ -125,14 +160,83 @@ void Recorder::Flush() {
         if (entry.second.file != nullptr) std::fflush(entry.second.file);
 }
 
+std::string Recorder::IndexLineText(const IndexLine& line, const std::string& file) const {
+    char text[300];
+    std::snprintf(text, sizeof text, "%s,%llu,%s,%d,%s,%llu,%u,%u\n", line.time.c_str(),
+                  static_cast<unsigned long long>(line.size), CodeText(line.code).c_str(), IsKeyFrame(line.code) ? 1 : 0,
+                  file.c_str(), static_cast<unsigned long long>(line.offset), line.width, line.height);
+    return text;
+}
+
+void Recorder::CorrectIndexAfterDroppedDelimiters() {
+    std::vector<Stream*> shortened;
+    for (auto& entry : m_streams)
+        if (!entry.second.heldBack.empty() && entry.second.lastLine.position >= 0) shortened.push_back(&entry.second);
+    if (shortened.empty()) return;
+    std::sort(shortened.begin(), shortened.end(),
+              [](const Stream* a, const Stream* b) { return a->lastLine.position < b->lastLine.position; });
+    // Everything from the first line to change to the end is read back and
+    // written again with the new sizes.
+    const long from = shortened.front()->lastLine.position;
+    if (std::fflush(m_index) != 0 || std::fseek(m_index, 0, SEEK_END) != 0) {
+        ++m_stats.writeErrors;
+        return;
+    }
+    const long end = std::ftell(m_index);
+    std::string tail(static_cast<size_t>(end - from), '\0');
+    if (std::fseek(m_index, from, SEEK_SET) != 0 || std::fread(&tail[0], 1, tail.size(), m_index) != tail.size()) {
+        ++m_stats.writeErrors;
+        return;
+    }
+    std::string rewritten;
+    size_t at = 0;  // in tail
+    for (Stream* stream : shortened) {
+        IndexLine& line = stream->lastLine;
+        const std::string before = IndexLineText(line, stream->name);
+        const size_t lineAt = static_cast<size_t>(line.position - from);
+        if (tail.compare(lineAt, before.size(), before) != 0) {  // not what was written: leave the index alone
+            ++m_stats.writeErrors;
+            return;
+        }
+        rewritten.append(tail, at, lineAt - at);
+        line.size -= stream->heldBack.size();
+        rewritten += IndexLineText(line, stream->name);
+        at = lineAt + before.size();
+    }
+    rewritten.append(tail, at, std::string::npos);
+    if (std::fseek(m_index, from, SEEK_SET) != 0 ||
+        std::fwrite(rewritten.data(), 1, rewritten.size(), m_index) != rewritten.size()) {
+        ++m_stats.writeErrors;
+        return;
+    }
+    // A size with one digit less leaves the old end behind; the file is cut
+    // once it is closed.
+    if (rewritten.size() < tail.size()) m_indexLength = from + static_cast<long>(rewritten.size());
+}
+
 void Recorder::Close() {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_indexLength = -1;
+    if (m_index != nullptr) CorrectIndexAfterDroppedDelimiters();
     for (auto& entry : m_streams) {
-        if (entry.second.file != nullptr && std::fclose(entry.second.file) != 0) ++m_stats.writeErrors;
-        entry.second.file = nullptr;
+        Stream& stream = entry.second;
+        // What is still held back is a delimiter with nothing after it.
+        if (!stream.heldBack.empty()) {
+            stream.offset -= stream.heldBack.size();
+            m_stats.bytes -= stream.heldBack.size();
+            stream.heldBack.clear();
+        }
+        if (stream.file != nullptr && std::fclose(stream.file) != 0) ++m_stats.writeErrors;
+        stream.file = nullptr;
     }
     if (m_index != nullptr && std::fclose(m_index) != 0) ++m_stats.writeErrors;
     m_index = nullptr;
+    if (m_indexLength >= 0) {
+        std::error_code ec;
+        std::filesystem::resize_file(std::filesystem::path(m_indexPath), static_cast<uintmax_t>(m_indexLength), ec);
+        if (ec) ++m_stats.writeErrors;
+        m_indexLength = -1;
+    }
 }
 
 RecorderStats Recorder::Stats() const {

@@ -3,8 +3,16 @@
 // H.264 as an Annex B byte stream, MPEG-4 Visual as a plain elementary
 // stream) and one index line per frame. Frames arrive on the driver's
 // capture thread while the main thread reads the counters, hence the lock.
+//
+// The driver ends every H.264 access unit with the access unit delimiter of
+// the next one, so the stream's very last delimiter would stand alone at the
+// end of the file, a unit without a picture that decoders complain about. The
+// recorder keeps such a trailing delimiter back until the stream's next frame
+// comes and drops it when the file is closed; the index line of that last
+// frame then gives the size actually in the file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -34,6 +42,10 @@ bool IsKeyFrame(uint32_t code);
 std::string StreamFileName(uint32_t code);
 // "2026-12-08T07:24:05.123Z"
 std::string FormatCaptureTime(const SYSTEMTIME& t);
+// Length of an H.264 access unit delimiter NAL unit (three-byte start code,
+// NAL header 9, one payload byte) that ends the data after something else,
+// or 0.
+size_t TrailingAccessUnitDelimiter(const uint8_t* data, size_t size);
 
 struct FrameInfo {
     uint32_t code = 0;
@@ -69,8 +81,11 @@ public:
     // Appends one frame. Inter frames before a stream's first key frame are
     // skipped; Failed means the files could not take it.
     WriteResult Write(const FrameInfo& info, const uint8_t* data, size_t size);
-    // Makes everything written so far visible to readers of the files.
+    // Makes everything written so far visible to readers of the files
+    // (except a trailing delimiter held back, see above).
     void Flush();
+    // Drops the delimiters held back, corrects the index lines of their
+    // frames and closes the files.
     void Close();
 
     RecorderStats Stats() const;
@@ -79,18 +94,37 @@ public:
     std::string IndexPath() const;
 
 private:
+    // One line of the index, kept so that Close can rewrite it.
+    struct IndexLine {
+        long position = -1;  // where it starts in the index file; -1: none
+        std::string time;
+        uint64_t size = 0;
+        uint32_t code = 0;
+        uint64_t offset = 0;
+        uint32_t width = 0;
+        uint32_t height = 0;
+    };
+
     struct Stream {
         std::FILE* file = nullptr;
         std::string name;
-        uint64_t offset = 0;
+        uint64_t offset = 0;   // counts the held-back bytes too
         bool started = false;  // a key frame has been written
+        std::vector<uint8_t> heldBack;  // a trailing delimiter not yet in the file
+        IndexLine lastLine;             // the stream's newest index line
     };
 
     Stream* StreamFor(uint32_t code);
+    std::string IndexLineText(const IndexLine& line, const std::string& file) const;
+    // Gives the index lines of frames whose delimiter was dropped the size
+    // left in the file. Called with the lock held, before the index closes.
+    void CorrectIndexAfterDroppedDelimiters();
 
     mutable std::mutex m_mutex;
     std::string m_directory;
+    std::string m_indexPath;
     std::FILE* m_index = nullptr;
+    long m_indexLength = -1;  // the index's length once rewritten shorter; -1: as written
     std::map<std::string, Stream> m_streams;
     std::vector<std::string> m_order;
     RecorderStats m_stats;
