@@ -3,8 +3,10 @@
 # halvencap program (the shipped 32-bit build where this machine runs i386
 # code natively, the 64-bit build otherwise), starts the camera simulator,
 # probes what the camera can do, records 10 s of Motion JPEG, switches an
-# output while watching an input, checks the recording with ffprobe and
-# draws a contact sheet of what was captured.
+# output while watching an input, starts GStreamer's RTSP server as the
+# camera's RTSP side and records 10 s of H.264 from it, checks both
+# recordings with ffprobe and ffmpeg and draws a contact sheet of what was
+# captured.
 # Everything it leaves behind is under demo-output/. Exit code 0 only if
 # every step worked.
 set -euo pipefail
@@ -12,6 +14,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 OUT="$ROOT/demo-output"
 RECORDING="$OUT/recording"
+RECORDING_H264="$OUT/recording-h264"
 SECONDS_TO_RECORD=10
 export WINEDEBUG=-all
 export HALVENCAP_WINEPREFIX64="${HALVENCAP_WINEPREFIX64:-$ROOT/build/wine64-prefix}"
@@ -21,11 +24,13 @@ step() { echo; echo "== $*"; }
 die() { echo "demo FAILED: $*" >&2; exit 1; }
 
 CAMSIM_PID=
+RTSPSRV_PID=
 cleanup() {
-    if [ -n "$CAMSIM_PID" ]; then
-        kill "$CAMSIM_PID" 2>/dev/null || true
-        wait "$CAMSIM_PID" 2>/dev/null || true
-    fi
+    local pid
+    for pid in $CAMSIM_PID $RTSPSRV_PID; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
 }
 trap cleanup EXIT
 
@@ -127,7 +132,45 @@ grep -q "input 0 (camera line 0): active" "$OUT/io.log" || die "the input change
 grep -q "input 1 (camera line 1): active" "$OUT/io.log" || die "the second input change was not reported"
 echo "camera output line 2 is on; both input changes were reported"
 
-step "checking the recording with ffprobe"
+step "starting GStreamer's RTSP server as the camera's RTSP side"
+# The simulated camera answers the driver's parameter requests; the video
+# comes from a real RTSP server (320x240 at 25/s) whose port the camera
+# reports as Streaming.RTSPPort, with the camera's credentials (Basic).
+# Debian's python3 has GStreamer's bindings.
+/usr/bin/python3 "$ROOT/tools/rtspsrv/rtspsrv.py" --control-port 0 --port-file "$OUT/rtspsrv.port" \
+    --parent-pid $$ --max-seconds 900 >"$OUT/rtspsrv.log" 2>&1 &
+RTSPSRV_PID=$!
+# It encodes its clips before it listens.
+for _ in $(seq 1 1200); do
+    [ -s "$OUT/rtspsrv.port" ] && break
+    kill -0 "$RTSPSRV_PID" 2>/dev/null || break
+    sleep 0.1
+done
+[ -s "$OUT/rtspsrv.port" ] || { cat "$OUT/rtspsrv.log"; die "the RTSP server did not start"; }
+RTSP_CONTROL="http://127.0.0.1:$(cat "$OUT/rtspsrv.port")"
+get() { python3 -c 'import sys, urllib.request; print(urllib.request.urlopen(sys.argv[1], timeout=30).read().decode(), end="")' "$1"; }
+answer="$(get "$RTSP_CONTROL/new?codec=both&auth=basic&user=demo&password=demo")"
+RTSP_ID="$(echo "$answer" | sed -n 's/^id=\([0-9]*\) port=.*/\1/p')"
+RTSP_PORT="$(echo "$answer" | sed -n 's/.* port=\([0-9]*\).*/\1/p')"
+[ -n "$RTSP_ID" ] && [ -n "$RTSP_PORT" ] || die "the RTSP server made no server: $answer"
+control "/cameras/$CAMERA_ID/param?Streaming.RTSPPort=$RTSP_PORT" >/dev/null
+rtsp_port_param="$(control "/cameras/$CAMERA_ID/params" | sed -n 's/^Streaming.RTSPPort=//p')"
+[ "$rtsp_port_param" = "$RTSP_PORT" ] || die "the camera reports Streaming.RTSPPort=$rtsp_port_param, not $RTSP_PORT"
+echo "RTSP server at rtsp://127.0.0.1:$RTSP_PORT/h264 (user demo, password demo, Basic), control API at $RTSP_CONTROL"
+echo "camera's Streaming.RTSPPort is $RTSP_PORT"
+
+step "recording $SECONDS_TO_RECORD s of H.264"
+set +e
+halvencap record --address 127.0.0.1 --port "$CAMERA_PORT" --user demo --password demo --format h264 \
+    --size 640x480 --interval 40 --quality 75 --seconds "$SECONDS_TO_RECORD" --out "$RECORDING_H264" \
+    2> >(tee "$OUT/record-h264.stderr.log" >&2) | tee "$OUT/record-h264.log"
+rc=${PIPESTATUS[0]}
+set -e
+[ "$rc" = 0 ] || die "halvencap record --format h264 exited with $rc"
+get "$RTSP_CONTROL/servers/$RTSP_ID/log" >"$OUT/rtsp-requests.log"
+grep -q '^PLAY .*/h264' "$OUT/rtsp-requests.log" || die "the RTSP server saw no PLAY of /h264"
+
+step "checking the recordings with ffprobe"
 VIDEO="$RECORDING/video.mjpeg"
 INDEX="$RECORDING/index.csv"
 [ -s "$VIDEO" ] && [ -s "$INDEX" ] || die "no recording in $RECORDING"
@@ -142,11 +185,36 @@ grep -q '^codec_name=mjpeg$' "$OUT/ffprobe.txt" || die "ffprobe does not see Mot
 [ "$indexed" -ge $((SECONDS_TO_RECORD * 3)) ] || die "only $indexed pictures in $SECONDS_TO_RECORD s"
 echo "ffprobe reads all $decoded pictures listed in the index"
 
+VIDEO_H264="$RECORDING_H264/video.h264"
+INDEX_H264="$RECORDING_H264/index.csv"
+[ -s "$VIDEO_H264" ] && [ -s "$INDEX_H264" ] || die "no H.264 recording in $RECORDING_H264"
+ffprobe -v error -f h264 -count_frames -select_streams v:0 \
+    -show_entries stream=codec_name,profile,width,height,pix_fmt,nb_read_frames -of default=nw=1 "$VIDEO_H264" \
+    | tee "$OUT/ffprobe-h264.txt"
+indexed_h264=$(($(wc -l <"$INDEX_H264") - 1))
+decoded_h264="$(sed -n 's/^nb_read_frames=//p' "$OUT/ffprobe-h264.txt")"
+grep -q '^codec_name=h264$' "$OUT/ffprobe-h264.txt" || die "ffprobe does not see H.264"
+grep -q '^width=320$' "$OUT/ffprobe-h264.txt" && grep -q '^height=240$' "$OUT/ffprobe-h264.txt" \
+    || die "ffprobe does not see the server's 320x240 pictures"
+[ "$(sed -n 2p "$INDEX_H264" | cut -d, -f3,4)" = "H264,1" ] || die "the H.264 recording does not start with a key frame"
+[ "$decoded_h264" = "$indexed_h264" ] || die "ffprobe read $decoded_h264 pictures, the index lists $indexed_h264"
+# The server sends 25 pictures a second; a loaded machine may lose some.
+[ "$indexed_h264" -ge $((SECONDS_TO_RECORD * 5)) ] || die "only $indexed_h264 H.264 pictures in $SECONDS_TO_RECORD s"
+ffmpeg -hide_banner -nostdin -v error -f h264 -i "$VIDEO_H264" -f null - >"$OUT/ffmpeg-h264-decode.log" 2>&1 \
+    || { cat "$OUT/ffmpeg-h264-decode.log"; die "ffmpeg could not decode the H.264 recording"; }
+[ ! -s "$OUT/ffmpeg-h264-decode.log" ] || { cat "$OUT/ffmpeg-h264-decode.log"; die "ffmpeg reports errors in the H.264 recording"; }
+echo "ffprobe reads all $decoded_h264 H.264 pictures listed in the index; ffmpeg decodes them without an error"
+
 step "drawing the contact sheet"
+# Three rows of Motion JPEG pictures above two rows of H.264 pictures, each
+# 320x240.
 SHEET="$OUT/contact-sheet.png"
 every=$(( (indexed + 11) / 12 ))
-ffmpeg -v error -y -f mjpeg -i "$VIDEO" \
-    -vf "select='not(mod(n\,$every))',scale=320:-1,tile=4x3:padding=4:margin=4" \
+every_h264=$(( (indexed_h264 + 7) / 8 ))
+ffmpeg -v error -y -f mjpeg -i "$VIDEO" -f h264 -i "$VIDEO_H264" -filter_complex \
+    "[0:v]select='not(mod(n\,$every))',scale=320:240,format=rgb24,tile=4x3:padding=4:margin=4[mjpeg];
+     [1:v]select='not(mod(n\,$every_h264))',scale=320:240,format=rgb24,tile=4x2:padding=4:margin=4[h264];
+     [mjpeg][h264]vstack" \
     -frames:v 1 -update 1 "$SHEET"
 [ -s "$SHEET" ] || die "no contact sheet"
 
@@ -156,7 +224,11 @@ driver:         $BITS_NOTE
 recording:      $VIDEO ($indexed pictures, $(du -h "$VIDEO" | cut -f1))
 index:          $INDEX (time, size, code, key frame, file, offset, width, height)
 ffprobe report: $OUT/ffprobe.txt
-contact sheet:  $SHEET (every ${every}th picture)
+H.264:          $VIDEO_H264 ($indexed_h264 pictures, $(du -h "$VIDEO_H264" | cut -f1))
+H.264 index:    $INDEX_H264
+H.264 checks:   $OUT/ffprobe-h264.txt, $OUT/ffmpeg-h264-decode.log (empty: no decoder error)
+contact sheet:  $SHEET (Motion JPEG: every ${every}th picture; H.264: every ${every_h264}th)
 probe:          $OUT/probe.log, $OUT/probe.json
-logs:           $OUT/record.log, $OUT/io.log, $OUT/camsim.log
+logs:           $OUT/record.log, $OUT/record-h264.log, $OUT/io.log, $OUT/camsim.log,
+                $OUT/rtspsrv.log, $OUT/rtsp-requests.log
 EOF

@@ -111,7 +111,9 @@ decode_stage() {  # name artifacts-dir
     stage_result "$1" "$dp" "$df"
 }
 
-# The integrator's console program, end to end against the simulator.
+# The integrator's console program, end to end against the simulator (and
+# against the RTSP server while $HALVENCAP_RTSPSRV is set; it skips the
+# H.264 and MPEG-4 recordings otherwise).
 cli_stage() {  # name bin-dir wine-command
     local name=$1 bin=$2 wine=$3 cp cf
     if [ ! -f "$bin/halvencap.exe" ]; then
@@ -258,9 +260,10 @@ if build_config "$BUILD/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86
     rm -rf "$HALVENCAP_ARTIFACTS"; mkdir -p "$HALVENCAP_ARTIFACTS"
     WINEPREFIX="$HALVENCAP_WINEPREFIX64" wine_suite win64 /usr/lib/wine/wine64 "$BUILD/win64/bin" '*'
     stop_camsim
-    stop_rtspsrv
     decode_stage decode64 "$HALVENCAP_ARTIFACTS"
+    # The console program records H.264 and MPEG-4 from the RTSP server.
     cli_stage cli64 "$BUILD/win64/bin" /usr/lib/wine/wine64
+    stop_rtspsrv
 else
     echo "win64 build failed:"; tail -30 "$BUILD/win64.build.log"; stage_result win64 0 1
 fi
@@ -290,11 +293,11 @@ if build_config "$BUILD/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i68
     rm -rf "$HALVENCAP_ARTIFACTS"; mkdir -p "$HALVENCAP_ARTIFACTS"
     WINEPREFIX="$HALVENCAP_WINEPREFIX64" wine_suite win32 "$WINE32" "$BUILD/win32/bin" "$WIN32_FILTER" "$WIN32_NOTE"
     stop_camsim
-    stop_rtspsrv
     if [ "$I386_MODE" != qemu ]; then
         decode_stage decode32 "$HALVENCAP_ARTIFACTS"
         cli_stage cli32 "$BUILD/win32/bin" "$WINE32"
     fi
+    stop_rtspsrv
 else
     echo "win32 build failed:"; tail -30 "$BUILD/win32.build.log"; stage_result win32 0 1
 fi

@@ -2,7 +2,10 @@
 # End-to-end test of the halvencap program under Wine against the camera
 # simulator: argument errors, exit codes, `record` (files, index, ffprobe)
 # `io` (output switching, input changes, failures) and `probe` (table,
-# JSON, refused and unreachable cameras).
+# JSON, refused and unreachable cameras). H.264 and MPEG-4 recordings come
+# from GStreamer's RTSP server (tools/rtspsrv) as the camera's RTSP side when
+# $HALVENCAP_RTSPSRV names its control port (127.0.0.1:<port>); without it
+# those checks are skipped and said so.
 #
 #   tests/cli/test_cli_e2e.sh [BIN_DIR]
 #
@@ -306,6 +309,88 @@ if [ "$RC" = 0 ] && [ "$frames" -gt 15 ] && [ "$streams" -ge 2 ]; then
     pass "record: goes on across dropped streams ($frames pictures over $streams streams)"
 else
     fail "record: dropped streams" "exit $RC, $frames pictures, $streams stream requests"
+fi
+
+# --- record over RTSP: H.264 and MPEG-4 -----------------------------------
+# The simulated camera takes the parameter requests; its Streaming.RTSPPort
+# points at a server of rtspsrv with the camera's credentials (Digest),
+# which plays a 320x240 clip at 25/s.
+rtsp_record() {  # format file demuxer codec-name key-code inter-code encoder path
+    local format=$1 file=$2 demuxer=$3 codec=$4 key=$5 inter=$6 encoder=$7 path=$8
+    local rec="$WORK/rec-$format" what="record --format $format"
+    new_camera "?user=admin&password=secret" || { fail "$what: setup" "camera"; return; }
+    ctl "/cameras/$CAM_ID/param?Streaming.RTSPPort=$RTSP_PORT" >/dev/null
+    rtsp_ctl "/servers/$RTSP_ID/log/clear" >/dev/null
+    run record --address 127.0.0.1 --port "$CAM_PORT" --user admin --password secret --format "$format" \
+        --size 640x480 --interval 40 --seconds 4 --out "$rec"
+    expect_rc "$what: 4 s over RTSP (0)" 0
+    [ "$(param "$CAM_ID" 'Stream.EncoderType[0]')" = "$encoder" ] && pass "$what: camera encoder set to $encoder" \
+        || fail "$what: camera encoder" "Stream.EncoderType[0]=$(param "$CAM_ID" 'Stream.EncoderType[0]')"
+    rtsp_ctl "/servers/$RTSP_ID/log" >"$WORK/rtsp.log"
+    grep -q "^PLAY .*$path" "$WORK/rtsp.log" && pass "$what: stream played from $path on the camera's RTSP port" \
+        || fail "$what: RTSP requests" "no PLAY of $path: $(tr '\n' ' ' <"$WORK/rtsp.log" | head -c 600)"
+    if [ ! -s "$rec/$file" ] || [ ! -s "$rec/index.csv" ]; then
+        fail "$what: files" "$file or index.csv missing in $rec"
+        return
+    fi
+    pass "$what: $file and index written"
+    # Key frame first, every line of this stream, offsets and sizes tiling
+    # the file.
+    if python3 - "$rec" "$file" "$key" "$inter" <<'PY'
+import csv, os, sys
+d, name, key, inter = sys.argv[1:]
+rows = list(csv.DictReader(open(os.path.join(d, "index.csv"))))
+size = os.path.getsize(os.path.join(d, name))
+assert rows, "no frames"
+assert rows[0]["code"] == key and rows[0]["key"] == "1", rows[0]
+at = 0
+for r in rows:
+    assert r["file"] == name and r["code"] in (key, inter), r
+    assert r["key"] == ("1" if r["code"] == key else "0"), r
+    assert int(r["offset"]) == at, (r, at)
+    assert (int(r["width"]), int(r["height"])) == (320, 240), r
+    at += int(r["size"])
+assert at == size, (at, size)
+PY
+    then pass "$what: index starts with a $key key frame and tiles the file"; else fail "$what: index" "see above"; fi
+    local frames probe read_frames errors
+    frames=$(($(wc -l <"$rec/index.csv") - 1))
+    probe="$(ffprobe -v error -f "$demuxer" -count_frames -select_streams v:0 \
+        -show_entries stream=codec_name,width,height,nb_read_frames -of default=nw=1 "$rec/$file" 2>&1)"
+    read_frames="$(echo "$probe" | sed -n 's/^nb_read_frames=//p')"
+    if echo "$probe" | grep -q "^codec_name=$codec\$" && echo "$probe" | grep -q '^width=320$' \
+            && echo "$probe" | grep -q '^height=240$' && [ "$frames" -ge 10 ] && [ "$read_frames" = "$frames" ]; then
+        pass "$what: ffprobe reads $codec 320x240, every indexed frame ($frames)"
+    else
+        fail "$what: ffprobe" "index $frames frames, ffprobe: $(echo "$probe" | tr '\n' ' ')"
+    fi
+    if errors=$(ffmpeg -hide_banner -nostdin -v error -f "$demuxer" -i "$rec/$file" -f null - 2>&1) && [ -z "$errors" ]; then
+        pass "$what: ffmpeg decodes it without an error"
+    else
+        fail "$what: decode" "$(echo "$errors" | head -5)"
+    fi
+}
+
+if [ -n "${HALVENCAP_RTSPSRV:-}" ]; then
+    RTSP_CONTROL="http://$HALVENCAP_RTSPSRV"
+    rtsp_ctl() { python3 - "$RTSP_CONTROL$1" <<'PY'
+import sys, urllib.request
+with urllib.request.urlopen(sys.argv[1], timeout=30) as r:
+    sys.stdout.write(r.read().decode())
+PY
+    }
+    answer="$(rtsp_ctl "/new?codec=both&auth=digest&user=admin&password=secret")"
+    RTSP_ID="$(echo "$answer" | sed -n 's/^id=\([0-9]*\) port=.*/\1/p')"
+    RTSP_PORT="$(echo "$answer" | sed -n 's/.* port=\([0-9]*\).*/\1/p')"
+    if [ -n "$RTSP_ID" ] && [ -n "$RTSP_PORT" ]; then
+        rtsp_record h264 video.h264 h264 h264 H264 I264 H_264 "/h264"
+        rtsp_record mpeg4 video.m4v m4v mpeg4 DIVX DIVI MPEG4 "/mpeg4"
+        rtsp_ctl "/servers/$RTSP_ID/delete" >/dev/null
+    else
+        fail "record over RTSP: setup" "no RTSP server from $RTSP_CONTROL: $answer"
+    fi
+else
+    echo "SKIP record --format h264/mpeg4: HALVENCAP_RTSPSRV is not set (no RTSP server)"
 fi
 
 # --- io -------------------------------------------------------------------
