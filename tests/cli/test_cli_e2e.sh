@@ -409,7 +409,9 @@ run io --address 127.0.0.1 --port "$CAM_PORT" --io-lines "input=1;output=3" --se
 
 ctl "/cameras/$CAM_ID/set?inputs=0" >/dev/null
 # The input changes only once the program has read it inactive (its first
-# input poll is in the camera's log), however long Wine takes to start.
+# input poll is in the camera's log), however long Wine takes to start. The
+# runs before may have polled the inputs too: their requests go first.
+ctl "/cameras/$CAM_ID/log/clear" >/dev/null
 ( for _ in $(seq 1 600); do
       ctl "/cameras/$CAM_ID/log" | grep -q "IO.MonitorAll" && break
       sleep 0.1
