@@ -1,10 +1,16 @@
 set(PORTABLE_SOURCES
     TimeStampConverter.cpp
     StreamingSetup.cpp
+    TransportChoice.cpp
 )
 set(WIN32_SOURCES
     ChannelFactory.cpp
     BaseCameraChannel.cpp
     MJPEGChannelHTTP.cpp
     StreamingStep.cpp
+    BaseRTPChannel.cpp
+    BaseRTSPChannel.cpp
+    CommonChannelRTSP.cpp
+    H264ChannelRTSP.cpp
+    MPEG4ChannelRTSP.cpp
 )

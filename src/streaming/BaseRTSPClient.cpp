@@ -80,7 +80,8 @@ bool CBaseRTSPClient::Start(const RTSP_CLIENT_SETTINGS& settings, IRTSPClientUse
     m_settings = settings;
     ResetSession();
     m_user = user;
-    m_transportMode = RTSP_TRANSPORT_UDP;
+    m_transportMode = settings.interleaved ? RTSP_TRANSPORT_INTERLEAVED : RTSP_TRANSPORT_UDP;
+    m_played = false;
     const std::string device = m_driver != nullptr ? m_driver->GetDeviceName() : std::string();
     if (!Connect() || !StartThread(FormatString("RTSP Client Thread (%s)", device.c_str()))) {
         Stop();
@@ -170,7 +171,7 @@ void CBaseRTSPClient::Run() {
                     if (SendRequest(RTSP_PAUSE)) m_paused = true;
                 } else if (which == 2) {
                     m_paused = false;
-                    SendRequest(RTSP_PLAY);
+                    if (SendRequest(RTSP_PLAY)) m_played = true;
                 } else {
                     KeepAliveCheck();
                 }
@@ -216,7 +217,10 @@ bool CBaseRTSPClient::Exchange(int method) {
     if (m_socket == 0) return false;
     const std::string request = BuildRequest(method);
     if (request.empty() || !SendAll(request)) return false;
-    if (method == RTSP_PLAY && m_transportMode == RTSP_TRANSPORT_INTERLEAVED) return ReceiveInterleaved();
+    if (method == RTSP_PLAY && m_transportMode == RTSP_TRANSPORT_INTERLEAVED) {
+        m_played = true;
+        return ReceiveInterleaved();
+    }
     std::string reply;
     // A stop abandons a reply still awaited, except that of TEARDOWN.
     if (!ReadReply(method != RTSP_TEARDOWN, reply) || reply.empty()) return false;

@@ -44,6 +44,9 @@ public:
 
     const RTSP_RESPONSE& Response() const { return m_parser.Response(); }
     const RTSP_CLIENT_SETTINGS& Settings() const { return m_settings; }
+    // The server accepted PLAY in the session last started (interleaved:
+    // PLAY was sent and the connection carried the stream).
+    bool HasPlayed() const { return m_played.load(); }
 
 protected:
     // Sends one request, answering an authentication challenge as needed;
@@ -79,6 +82,7 @@ private:
     void ResetSession();
 
     bool m_winsockStarted;
+    std::atomic<bool> m_played{false};
     // Read by the session thread, lowered by Stop so that the TEARDOWN
     // reply is waited for only briefly.
     std::atomic<int32_t> m_readTimeoutMs;

@@ -29,6 +29,9 @@ struct RTSP_CLIENT_SETTINGS {
     int32_t mediaIndex = 1;
     // Range value of PLAY and PAUSE; empty gives "npt=0.000-".
     std::string range;
+    // RTP and RTCP interleaved on the RTSP connection (channels 0 and 1)
+    // instead of the UDP client ports.
+    bool interleaved = false;
 };
 
 }  // namespace zentavo

@@ -51,7 +51,9 @@ std::string BuildTransportHeader(int mode, bool multicast, const SDP_MEDIA& medi
     std::string header = "Transport: " + protocol + (multicastUdp ? ";multicast" : ";unicast");
     if (multicastUdp)
         header += FormatString(";client_port=%u-%u", unsigned(media.port), unsigned(uint16_t(media.port + 1)));
-    else if (mode != RTSP_TRANSPORT_INTERLEAVED)
+    else if (mode == RTSP_TRANSPORT_INTERLEAVED)
+        header += ";interleaved=0-1";
+    else
         header += FormatString(";client_port=%u-%u", unsigned(clientRtpPort), unsigned(clientRtcpPort));
     return header + "\r\n";
 }

@@ -1,6 +1,7 @@
 set(PORTABLE_SOURCES
     TimeStampConverterTest.cpp
     StreamingSetupTest.cpp
+    TransportChoiceTest.cpp
 )
 set(WIN32_SOURCES
     BaseCameraChannelTest.cpp

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "channels/MJPEGChannelHTTP.h"
+#include "support/Artifacts.h"
 #include "support/CamSim.h"
 #include "support/DriverLibrary.h"
 #include "support/FakeDriver.h"
@@ -42,19 +43,6 @@ int64_t SecondsFromNow(const SYSTEMTIME& t) {
     const int64_t ta = (static_cast<int64_t>(a.dwHighDateTime) << 32) | a.dwLowDateTime;
     const int64_t tb = (static_cast<int64_t>(b.dwHighDateTime) << 32) | b.dwLowDateTime;
     return (tb - ta) / 10000000;
-}
-
-// Writes what was delivered so the test command can have ffmpeg decode it.
-void SaveArtifact(const char* name, const std::vector<FrameRecord>& frames) {
-    const char* dir = std::getenv("HALVENCAP_ARTIFACTS");
-    if (dir == nullptr || frames.empty()) return;
-    std::string path = std::string("Z:") + dir + "/" + name;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return;
-    for (const auto& r : frames) std::fwrite(r.data.data(), 1, r.data.size(), f);
-    std::fclose(f);
 }
 
 class MjpegLive : public ::testing::Test {

@@ -5,4 +5,6 @@ set(WIN32_SOURCES
     StreamConfigTest.cpp
     MjpegChannelTest.cpp
     StreamingStepTest.cpp
+    RtspChannelTest.cpp
+    RtspChannelFaultTest.cpp
 )

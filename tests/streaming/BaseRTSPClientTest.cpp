@@ -284,7 +284,7 @@ TEST_F(RTSPClientSim, InterleavedPlayDeliversPacketsAndByeEndsTheSession) {
     EXPECT_EQ(user.byes.load(), 1);
     const auto log = rtsp->Log();
     ASSERT_GE(log.size(), 3u);
-    EXPECT_NE(log[2].text.find("Transport: RTP/AVP/TCP;unicast\r\n"), std::string::npos);
+    EXPECT_NE(log[2].text.find("Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), std::string::npos);
     EXPECT_EQ(Methods(log).back(), "TEARDOWN");
 }
 

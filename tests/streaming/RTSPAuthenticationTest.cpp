@@ -112,7 +112,7 @@ TEST(RTSPRequestBuilder, UrlsTransportAndTexts) {
     EXPECT_EQ(BuildTransportHeader(RTSP_TRANSPORT_UDP, true, media, 3556, 3557),
               "Transport: RTP/AVP/UDP;multicast;client_port=5004-5005\r\n");
     EXPECT_EQ(BuildTransportHeader(RTSP_TRANSPORT_INTERLEAVED, true, media, 1, 2),
-              "Transport: RTP/AVP/TCP;unicast\r\n");
+              "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n");
     media.protocol = "RTP/SAVP";
     EXPECT_EQ(BuildTransportHeader(RTSP_TRANSPORT_TCP, false, media, 1, 2),
               "Transport: RTP/SAVP;unicast;client_port=1-2\r\n");

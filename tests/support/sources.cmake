@@ -11,4 +11,5 @@ set(WIN32_SOURCES
 )
 list(APPEND WIN32_SOURCES
     RtspServer.cpp
+    Artifacts.cpp
 )

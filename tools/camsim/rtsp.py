@@ -75,6 +75,7 @@ class RtspSwitches:
         self.content_base = None    # None: request URL + "/"; "": no header
         self.control = "trackID=1"
         self.interleaved = False
+        self.tcp = False            # a SETUP asking for RTP/AVP/TCP is answered interleaved=0-1
         self.rtp_packets = 10
         self.bye = False
 
@@ -90,6 +91,7 @@ class RtspService:
         self._nonce_used = 0
         self.closed = threading.Event()
         self._connections = set()
+        self._per_connection = threading.local()  # each connection is served on its own thread
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.listener.bind(("127.0.0.1", 0))
@@ -112,7 +114,7 @@ class RtspService:
                         if value not in ("", "none", "basic", "digest"):
                             raise ValueError("auth must be none, basic or digest")
                         s.auth = value or None
-                    elif name in ("qop", "always_401", "length_nospace", "interleaved", "bye", "stale"):
+                    elif name in ("qop", "always_401", "length_nospace", "interleaved", "tcp", "bye", "stale"):
                         setattr(s, name, value == "1")
                     elif name in ("nonce_uses", "describe_status", "header_pad", "body_delay_ms",
                                   "session_timeout", "rtp_packets"):
@@ -318,15 +320,20 @@ class RtspService:
         session = "CAMSIM%d" % self.camera.id
         if s.session_timeout:
             session += ";timeout=%d" % s.session_timeout
+        self._per_connection.channel = None
         if s.interleaved:
             reply_transport = "RTP/AVP/TCP;unicast;interleaved=4-5"
+            self._per_connection.channel = 4
+        elif s.tcp and "TCP" in transport.upper():
+            reply_transport = "RTP/AVP/TCP;unicast;interleaved=0-1"
+            self._per_connection.channel = 0
         else:
             reply_transport = transport + ";server_port=6970-6971"
         return 200, [("Transport", reply_transport), ("Session", session)], b"", None
 
     def _on_play(self, url, headers):
         extra = [("Session", "CAMSIM%d" % self.camera.id), ("Range", "npt=0.000-")]
-        if not self.switches.interleaved:
+        if getattr(self._per_connection, "channel", None) is None:
             return 200, extra, b"", None
         return 200, extra, b"", self._send_interleaved
 
@@ -334,17 +341,19 @@ class RtspService:
         return 200, [], b"", None
 
     def _send_interleaved(self, conn):
-        """Interleaved RTP on channel 4 (a non-matching frame on channel 9
-        first, which the client must skip), optionally an RTCP BYE on 5."""
+        """Interleaved RTP on the channel SETUP gave (a non-matching frame on
+        channel 9 first, which the client must skip), optionally an RTCP BYE
+        on the next channel."""
+        channel = self._per_connection.channel
         data = b"$\x09\x00\x04junk"
         for seq in range(self.switches.rtp_packets):
             payload = bytes([0x65]) + bytes(range(16))
             rtp = struct.pack("!BBHII", 0x80, 96 | 0x80, seq, seq * 3600, 0x1234) + payload
-            data += b"$\x04" + struct.pack("!H", len(rtp)) + rtp
+            data += b"$" + bytes([channel]) + struct.pack("!H", len(rtp)) + rtp
         if self.switches.bye:
             rr = struct.pack("!BBHI", 0x80, 201, 1, 0x1234)
             bye = struct.pack("!BBHI", 0x81, 203, 1, 0x1234)
-            data += b"$\x05" + struct.pack("!H", len(rr + bye)) + rr + bye
+            data += b"$" + bytes([channel + 1]) + struct.pack("!H", len(rr + bye)) + rr + bye
         conn.sendall(data)
 
     def _send(self, conn, code, reason, cseq, extra, body=b""):

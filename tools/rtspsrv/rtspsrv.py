@@ -59,9 +59,56 @@ def launch_line(codec, path):
         caps = "video/x-h264,stream-format=byte-stream,alignment=au,framerate=%d/1" % CLIP_RATE
         return ("( multifilesrc location=%s loop=true caps=\"%s\" ! h264parse ! "
                 "rtph264pay name=pay0 pt=96 config-interval=-1 )" % (path, caps))
+    # mpeg4videoparse gives an elementary stream read in one piece no
+    # timestamps, so every picture would leave at once with the same RTP
+    # timestamp: the pictures are pushed one by one with their times instead
+    # (VopFeeder). Small pictures are not gathered into one packet, as a
+    # camera sends them.
     caps = "video/mpeg,mpegversion=4,systemstream=false,framerate=%d/1" % CLIP_RATE
-    return ("( multifilesrc location=%s loop=true caps=\"%s\" ! mpeg4videoparse ! "
-            "rtpmp4vpay name=pay0 pt=96 )" % (path, caps))
+    return ("( appsrc name=vops is-live=false format=time caps=\"%s\" ! mpeg4videoparse ! "
+            "rtpmp4vpay name=pay0 pt=96 max-ptime=%d )" % (caps, 1000000000 // CLIP_RATE - 1))
+
+
+def split_vops(data):
+    """The pictures of an MPEG-4 elementary stream, each intra-coded one with
+    the configuration headers in front, so that every loop turn decodes."""
+    marker = b"\x00\x00\x01\xb6"
+    starts = []
+    at = data.find(marker)
+    while at >= 0:
+        starts.append(at)
+        at = data.find(marker, at + 4)
+    if not starts:
+        return [data]
+    header = data[:starts[0]]
+    vops = []
+    for i, start in enumerate(starts):
+        vop = data[start:starts[i + 1] if i + 1 < len(starts) else len(data)]
+        intra = len(vop) > 4 and (vop[4] >> 6) == 0
+        vops.append(header + vop if intra else vop)
+    return vops
+
+
+class VopFeeder:
+    """Feeds one session's appsrc with the clip's pictures, looped, each
+    with its presentation time, so the server's clock paces them."""
+
+    def __init__(self, vops):
+        self.vops = vops
+        self.index = 0
+
+    def attach(self, appsrc):
+        appsrc.connect("need-data", self._on_need_data)
+
+    def _on_need_data(self, appsrc, _length):
+        vop = self.vops[self.index % len(self.vops)]
+        buf = Gst.Buffer.new_wrapped(vop)
+        step = Gst.SECOND // CLIP_RATE
+        buf.pts = self.index * step
+        buf.dts = buf.pts
+        buf.duration = step
+        self.index += 1
+        appsrc.emit("push-buffer", buf)
 
 
 def on_main_loop(func, *args):
@@ -104,6 +151,10 @@ class Server:
             factory = GstRtspServer.RTSPMediaFactory()
             factory.set_launch(launch_line(c, clips[c]))
             factory.set_shared(False)
+            if c == "mpeg4":
+                with open(clips[c], "rb") as f:
+                    vops = split_vops(f.read())
+                factory.connect("media-configure", lambda _f, media, v=vops: self._feed(media, v))
             if auth != "none":
                 role = Gst.Structure.from_string(
                     "user, media.factory.access=(boolean)true, media.factory.construct=(boolean)true")[0]
@@ -115,6 +166,12 @@ class Server:
         self.source = None
         self.port = 0
         self.listen()
+
+    @staticmethod
+    def _feed(media, vops):
+        appsrc = media.get_element().get_by_name_recurse_up("vops")
+        if appsrc is not None:
+            VopFeeder(vops).attach(appsrc)
 
     @staticmethod
     def _make_auth(mode, user, password):

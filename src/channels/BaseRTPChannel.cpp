@@ -1,0 +1,134 @@
+#include "channels/BaseRTPChannel.h"
+
+#include "runtime/TextUtils.h"
+
+namespace zentavo {
+
+CBaseRTPChannel::CBaseRTPChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IChannelCallback* callback)
+    : CBaseCameraChannel(channelIndex, driver, callback),
+      m_cameraAddress(driver != nullptr ? ResolveHost(*driver->GetDeviceInfo()) : 0),
+      m_receiver(driver),
+      m_rtcp(driver) {
+    m_periodicTimer.Restart();
+    m_rtcp.SetUser(this);
+}
+
+CBaseRTPChannel::~CBaseRTPChannel() {
+    // The most derived channel has stopped the capture thread already; this
+    // only makes sure no socket thread outlives the hooks it calls.
+    m_receiver.Stop();
+    m_rtcp.Stop();
+}
+
+uint32_t CBaseRTPChannel::StreamTimeoutMs() { return m_driver->GetDeviceInfo()->streamTimeoutMs; }
+
+uint32_t CBaseRTPChannel::Run() {
+    m_lastFrameTime.Restart();
+    for (;;) {
+        uint32_t waitMs = 1000;
+        if (GetState() == CAMERA_STREAMING) {
+            if (m_periodicTimer.ElapsedMs() > m_periodicIntervalMs) {
+                OnPeriodic();
+                m_periodicTimer.Restart();
+            }
+        } else if (StartStream()) {
+            CEvent* const events[] = {&m_stopEvent, &m_frameEvent};
+            if (WaitAny(events, 2, StreamTimeoutMs()) == 1)
+                SetState(CAMERA_STREAMING);
+            else
+                waitMs = 10;
+        }
+        const bool stopping = m_stopEvent.Wait(waitMs);
+        const uint32_t timeoutMs = StreamTimeoutMs();
+        const uint32_t sinceFrame = m_lastFrameTime.ElapsedMs();
+        if (sinceFrame >= timeoutMs / 2) {
+            if (stopping) break;
+            // Signal lost: the next turn builds the stream again.
+            SetState(CAMERA_SIGNAL_LOST);
+            if (sinceFrame >= timeoutMs) {
+                ReportStreamLost();
+                SetCameraState(false);
+            }
+        } else if (stopping) {
+            break;
+        }
+    }
+    StopStream();
+    SetCameraState(false);
+    return 0;
+}
+
+bool CBaseRTPChannel::StartStream() {
+    StopStream();
+    m_frameEvent.Reset();
+    if (PrepareStream() && StartTransport()) return true;
+    StopStream();
+    return false;
+}
+
+void CBaseRTPChannel::StopStream() {
+    SetState(CAMERA_STOPPED);
+    StopTransport();
+}
+
+bool CBaseRTPChannel::StartTransport() { return StartPortPair(); }
+
+void CBaseRTPChannel::StopTransport() { StopPortPair(); }
+
+bool CBaseRTPChannel::StartPortPair() {
+    m_receiver.SetUser(this);
+    for (uint32_t port = kFirstPort; port < kPortLimit; port += 2) {
+        if (m_stopEvent.Wait(0)) return false;
+        m_packetEvent.Reset();
+        if (m_receiver.Start(static_cast<uint16_t>(port))) {
+            // Packets already flowing to this port are another stream's:
+            // take the pair only when it stays quiet.
+            CEvent* const events[] = {&m_stopEvent, &m_packetEvent};
+            if (WaitAny(events, 2, kQuietPortWaitMs) == WAIT_ANY_NONE &&
+                m_rtcp.Start(m_cameraAddress, static_cast<uint16_t>(port + 1)))
+                return true;
+        }
+        m_receiver.Stop();
+        m_rtcp.Stop();
+    }
+    return false;
+}
+
+void CBaseRTPChannel::StopPortPair() {
+    m_receiver.Stop();
+    m_rtcp.Stop();
+}
+
+void CBaseRTPChannel::OnRTPPacket(const sockaddr_in& from, CRTPPacket& packet) {
+    // Only the camera may feed the depacketizer.
+    if (from.sin_addr.s_addr != m_cameraAddress) return;
+    AcceptPacket(packet);
+}
+
+void CBaseRTPChannel::AcceptPacket(CRTPPacket& packet) {
+    m_packetEvent.Set();
+    m_rtcp.UpdateSequence(packet.SequenceNumber(), packet.Timestamp());
+    HandlePacket(packet);
+}
+
+void CBaseRTPChannel::OnRTCPBye() { m_byeEvent.Set(); }
+
+bool CBaseRTPChannel::OnFrameReady(ipcapture::IHostFrame* frame) {
+    m_frameEvent.Set();
+    if (!DeliverFrame(frame)) return false;
+    m_lastFrameTime.Restart();
+    SetCameraState(true);
+    return true;
+}
+
+std::pair<uint32_t, uint32_t> CBaseRTPChannel::GetRequestedSize() { return {m_settings.width, m_settings.height}; }
+
+void CBaseRTPChannel::GetSourceName(std::string& name) { name = m_driver->GetDriverName(); }
+
+void CBaseRTPChannel::GetCaptureTime(uint32_t rtpTimestamp, SYSTEMTIME& time) {
+    m_timeStampConverter.Update(rtpTimestamp, CurrentTimeStamp());
+    const uint64_t captureTime = m_timeStampConverter.CaptureTime();
+    if (captureTime == 0 || !TimeStampToSystemTime(captureTime, time)) GetSystemTime(&time);
+}
+
+}  // namespace zentavo

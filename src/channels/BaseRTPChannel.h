@@ -1,0 +1,81 @@
+// A camera channel whose video arrives as RTP: it opens a local port pair
+// for RTP and RTCP, lets the codec channel feed the packets to its
+// depacketizer, turns RTP timestamps into capture times, and supervises the
+// stream on the capture thread: reconnect after half the stream time-out
+// without frames, report the loss to the host from the whole time-out on.
+#pragma once
+
+#include <cstdint>
+
+#include "channels/BaseCameraChannel.h"
+#include "channels/IMediaParserClient.h"
+#include "channels/TimeStampConverter.h"
+#include "streaming/IRTCPHandlerUser.h"
+#include "streaming/IRTPReceiverUser.h"
+#include "streaming/RTCPHandler.h"
+#include "streaming/RTPReceiver.h"
+
+namespace zentavo {
+
+class CBaseRTPChannel : public CBaseCameraChannel,
+                        public IRTPReceiverUser,
+                        public IRTCPHandlerUser,
+                        public IMediaParserClient {
+public:
+    static constexpr uint32_t kPeriodicIntervalMs = 30000;
+    static constexpr uint16_t kFirstPort = 3556;
+    static constexpr uint32_t kPortLimit = 4556;  // the last pair is 4554/4555
+    // A port that already carries packets belongs to somebody else's stream.
+    static constexpr uint32_t kQuietPortWaitMs = 500;
+
+    CBaseRTPChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IChannelCallback* callback);
+    ~CBaseRTPChannel() override;
+
+    uint32_t Run() override;
+
+    virtual bool StartTransport();
+    virtual void StopTransport();
+    virtual void OnPeriodic() {}
+    // Camera-side preparation before every connection attempt.
+    virtual bool PrepareStream() = 0;
+    // One packet of the camera's stream, in arrival order.
+    virtual void HandlePacket(const CRTPPacket& packet) = 0;
+
+    // IRTPReceiverUser
+    void OnRTPPacket(const sockaddr_in& from, CRTPPacket& packet) override;
+    void OnTimeout() override {}
+    void OnClosed() override {}
+    // IRTCPHandlerUser
+    void OnRTCPBye() override;
+    // IMediaParserClient
+    bool OnFrameReady(ipcapture::IHostFrame* frame) override;
+    std::pair<uint32_t, uint32_t> GetRequestedSize() override;
+    void GetSourceName(std::string& name) override;
+    void GetCaptureTime(uint32_t rtpTimestamp, SYSTEMTIME& time) override;
+
+    uint32_t CameraAddress() const { return m_cameraAddress; }
+    CRTPReceiver& Receiver() { return m_receiver; }
+    CRTCPHandler& RtcpHandler() { return m_rtcp; }
+
+protected:
+    bool StartStream();
+    void StopStream();
+    // The RTP port pair: receiver on an even port, RTCP on the next.
+    bool StartPortPair();
+    void StopPortPair();
+    // A packet of the stream, whichever path it came by.
+    void AcceptPacket(CRTPPacket& packet);
+    uint32_t StreamTimeoutMs();
+
+    uint32_t m_periodicIntervalMs = kPeriodicIntervalMs;
+    CTime m_periodicTimer;
+    uint32_t m_cameraAddress;
+    CTimeStampConverter m_timeStampConverter;
+    CRTPReceiver m_receiver;
+    CRTCPHandler m_rtcp;
+    CManualEvent m_packetEvent;
+    CManualEvent m_frameEvent;
+    CManualEvent m_byeEvent;
+};
+
+}  // namespace zentavo

@@ -1,0 +1,216 @@
+// The RTSP channels' fault paths, on the channel classes themselves with
+// short time-outs: the camera simulator's RTSP side for refusals, stalls and
+// a network that drops UDP, GStreamer's server for real video.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "channels/H264ChannelRTSP.h"
+#include "channels/MPEG4ChannelRTSP.h"
+#include "streaming/LoopbackPeer.h"
+#include "streaming/RTPPacket.h"
+#include "support/CamSim.h"
+#include "support/FakeDriver.h"
+#include "support/RtspServer.h"
+#include "support/TestFrameFactory.h"
+#include "support/TestHost.h"
+
+using namespace std::chrono_literals;
+using namespace halvencap_test;
+using namespace zentavo;
+
+namespace {
+
+// Counts what passes the sender check instead of depacketizing it.
+class CountingChannel : public CH264ChannelRTSP {
+public:
+    using CH264ChannelRTSP::CH264ChannelRTSP;
+    void HandlePacket(const CRTPPacket& packet) override {
+        ++handled;
+        CH264ChannelRTSP::HandlePacket(packet);
+    }
+    int handled = 0;
+};
+
+class RtspFaults : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!CamSim::Available()) GTEST_SKIP() << "camera simulator not running (HALVENCAP_CAMSIM unset)";
+        auto cam = CamSim().NewCamera("width=640&height=480");
+        ASSERT_TRUE(cam);
+        camera.emplace(std::move(*cam));
+        rtsp.emplace(sim, *camera);
+        ASSERT_NE(rtsp->Start(), 0);  // also points Streaming.RTSPPort at it
+        driver.device.port = camera->port;
+        driver.device.requestTimeoutMs = 1000;
+        driver.device.streamTimeoutMs = 3000;
+        driver.hostContext = &factory;
+        driver.videoFormat = 3;
+        settings = STREAM_SETTINGS{40, 75, 640, 480};
+    }
+
+    // Points the camera at GStreamer's server instead of its own RTSP side.
+    bool UseRealServer() {
+        if (!RtspServer::Available()) return false;
+        auto srv = RtspServer::Create("codec=both&auth=none");
+        if (!srv) return false;
+        server.emplace(std::move(*srv));
+        return camera->Param("Streaming.RTSPPort=" + std::to_string(server->port));
+    }
+
+    std::vector<std::string> MethodsSeen() { return Methods(rtsp->Log()); }
+
+    CamSim sim;
+    std::optional<Camera> camera;
+    std::optional<CamSimRtsp> rtsp;
+    std::optional<RtspServer> server;
+    FakeDriver driver;
+    TestFrameFactory factory;
+    TestChannelCallback callback;
+    STREAM_SETTINGS settings{};
+};
+
+size_t Count(const std::vector<std::string>& methods, const std::string& m) {
+    return static_cast<size_t>(std::count(methods.begin(), methods.end(), m));
+}
+
+}  // namespace
+
+TEST_F(RtspFaults, ARefusedDescribeGivesNoFramesReportsTheLossAndRetriesEachTurn) {
+    ASSERT_TRUE(rtsp->Set("describe_status=404"));
+    CH264ChannelRTSP channel(0, &driver, &callback);
+    ASSERT_TRUE(channel.Start(settings));
+    ASSERT_TRUE(callback.WaitStreamLost(2, 60s));
+    EXPECT_NE(channel.GetState(), CAMERA_STREAMING);
+    channel.Stop();
+    EXPECT_EQ(callback.Frames(), 0u);
+    const auto methods = MethodsSeen();
+    EXPECT_GE(Count(methods, "DESCRIBE"), 2u);
+    EXPECT_EQ(Count(methods, "SETUP"), 0u);
+    EXPECT_EQ(Count(methods, "TEARDOWN"), 0u);  // no session to end
+}
+
+TEST_F(RtspFaults, StoppingDuringAPendingDescribeSendsNothingButTeardownAfterwards) {
+    ASSERT_TRUE(rtsp->Set("stall=describe"));
+    CH264ChannelRTSP channel(0, &driver, &callback);
+    ASSERT_TRUE(channel.Start(settings));
+    ASSERT_FALSE(rtsp->WaitForLog([](const auto& log) { return !log.empty(); }, 30s).empty());
+    const auto before = std::chrono::steady_clock::now();
+    channel.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
+    ASSERT_TRUE(rtsp->Set("stall="));  // the DESCRIBE is answered now
+    std::this_thread::sleep_for(1s);
+    const auto methods = MethodsSeen();
+    ASSERT_FALSE(methods.empty());
+    EXPECT_EQ(methods.front(), "DESCRIBE");
+    for (size_t i = 1; i < methods.size(); ++i) EXPECT_EQ(methods[i], "TEARDOWN") << i;
+    EXPECT_EQ(channel.GetState(), CAMERA_STOPPED);
+}
+
+TEST_F(RtspFaults, WhenUdpNeverArrivesTheChannelFallsBackToInterleavedAndLaterTriesUdpAgain) {
+    // The simulated camera plays over UDP but sends nothing; asked for TCP
+    // it sends its packets on the RTSP connection.
+    ASSERT_TRUE(rtsp->Set("tcp=1&rtp_packets=10"));
+    CH264ChannelRTSP channel(0, &driver, &callback);
+    ASSERT_TRUE(channel.Start(settings));
+    ASSERT_TRUE(callback.WaitFrames(1, 60s));
+    // The interleaved session ends without more packets; the next turn asks
+    // for UDP again.
+    auto setups = [&] {
+        std::vector<std::string> out;
+        for (const auto& e : rtsp->Log())
+            if (MethodOf(e.text) == "SETUP") out.push_back(e.text);
+        return out;
+    };
+    ASSERT_TRUE(PollUntil([&] { return setups().size() >= 4; }, 60000));
+    channel.Stop();
+    const auto s = setups();
+    ASSERT_GE(s.size(), 4u);
+    for (size_t i : {0u, 1u, 3u}) {
+        EXPECT_NE(s[i].find("Transport: RTP/AVP/UDP;unicast;client_port="), std::string::npos) << i << s[i];
+    }
+    EXPECT_NE(s[2].find("Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), std::string::npos) << s[2];
+    EXPECT_GE(callback.Frames(), 1u);
+    EXPECT_EQ(factory.Outstanding(), 0u);
+}
+
+TEST_F(RtspFaults, OnlyTheCameraMayFeedTheDepacketizer) {
+    driver.device.address = "127.0.0.2";
+    CountingChannel channel(0, &driver, &callback);
+    ASSERT_EQ(channel.CameraAddress(), inet_addr("127.0.0.2"));
+    const uint8_t datagram[] = {0x80, 0x60, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0x65, 0x88, 0x84};
+    CRTPPacket packet;
+    ASSERT_TRUE(packet.Parse(sizeof datagram, datagram));
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = inet_addr("127.0.0.1");
+    channel.OnRTPPacket(from, packet);
+    EXPECT_EQ(channel.handled, 0);
+    from.sin_addr.s_addr = inet_addr("127.0.0.2");
+    channel.OnRTPPacket(from, packet);
+    EXPECT_EQ(channel.handled, 1);
+    // Interleaved packets come on the camera's own connection: no check.
+    channel.OnRTPPacket(packet);
+    EXPECT_EQ(channel.handled, 2);
+}
+
+TEST_F(RtspFaults, ACameraNameThatDoesNotResolveNeverConnects) {
+    driver.device.address = "no-such-camera.invalid";
+    CH264ChannelRTSP channel(0, &driver, &callback);
+    EXPECT_EQ(channel.CameraAddress(), 0u);
+    ASSERT_TRUE(channel.Start(settings));
+    ASSERT_TRUE(callback.WaitStreamLost(1, 60s));
+    channel.Stop();
+    EXPECT_EQ(callback.Frames(), 0u);
+    EXPECT_EQ(channel.GetState(), CAMERA_STOPPED);
+}
+
+TEST_F(RtspFaults, TheRtspPortComesFromTheCameraWhenItIsANumber) {
+    struct Case {
+        const char* value;
+        uint16_t port;
+    } cases[] = {{"8554", 8554}, {"85x4", 554}, {"", 554}, {"70000", 554}};
+    for (const Case& c : cases) {
+        CH264ChannelRTSP channel(0, &driver, &callback);
+        ASSERT_TRUE(camera->Param(std::string("Streaming.RTSPPort=") + c.value));
+        ASSERT_TRUE(channel.PrepareStream()) << c.value;
+        RTSP_CLIENT_SETTINGS s;
+        channel.PrepareClientSettings(s);
+        EXPECT_EQ(s.port, c.port) << c.value;
+        EXPECT_EQ(s.path, "/h264?stream=0&mode=live");
+        EXPECT_EQ(s.mediaIndex, 1);
+    }
+    CMPEG4ChannelRTSP mpeg4(0, &driver, &callback);
+    RTSP_CLIENT_SETTINGS s;
+    mpeg4.PrepareClientSettings(s);
+    EXPECT_EQ(s.path, "/mpeg4?stream=0&mode=live");
+    EXPECT_EQ(mpeg4.GetEncoderType(), "MPEG4");
+}
+
+TEST_F(RtspFaults, ATakenPortMovesTheChannelToTheNextPair) {
+    if (!UseRealServer()) GTEST_SKIP() << "RTSP server not running (HALVENCAP_RTSPSRV unset)";
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    SOCKET other = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(3556);
+    at.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << "3556 is in use already";
+    {
+        CH264ChannelRTSP channel(0, &driver, &callback);
+        ASSERT_TRUE(channel.Start(settings));
+        ASSERT_TRUE(callback.WaitFrames(5, 60s));
+        EXPECT_EQ(channel.Receiver().GetPort(), 3558);
+        EXPECT_EQ(channel.RtcpHandler().GetPort(), 3559);
+        channel.Stop();
+    }
+    closesocket(other);
+    WSACleanup();
+    EXPECT_EQ(factory.Outstanding(), 0u);
+}
