@@ -181,7 +181,9 @@ TEST_P(RtspLive, FramesFromARealServerWithCodesSizesAndCaptureTimes) {
     ASSERT_EQ(times.size(), callback.Frames());
     for (size_t i = 0; i < times.size(); ++i) {
         EXPECT_LT(std::llabs(times[i].captureTime - times[i].deliveredAt), 10000000) << "frame " << i;
-        if (i > 0) EXPECT_GT(times[i].captureTime, times[i - 1].captureTime) << "frame " << i;
+        if (i > 0) {
+            EXPECT_GT(times[i].captureTime, times[i - 1].captureTime) << "frame " << i;
+        }
     }
     const double meanStep = double(times.back().captureTime - times.front().captureTime) / double(times.size() - 1);
     EXPECT_NEAR(meanStep, double(kNominalStep), kNominalStep * 0.1);
