@@ -1,25 +1,18 @@
 // H.264 video of this camera family over RTSP/RTP.
 #pragma once
 
-#include "channels/CommonChannelRTSP.h"
+#include "channels/CodecChannelRTSP.h"
 #include "parsers/H264RTPMediaParser.h"
 
 namespace zentavo {
 
-class CH264ChannelRTSP : public CCommonChannelRTSP {
+class CH264ChannelRTSP : public TCodecChannelRTSP<CH264RTPMediaParser> {
 public:
-    CH264ChannelRTSP(uint32_t channelIndex, IDriver* driver, ipcapture::IChannelCallback* callback);
-    ~CH264ChannelRTSP() override;
+    using TCodecChannelRTSP::TCodecChannelRTSP;
+    ~CH264ChannelRTSP() override { Stop(); }  // before the encoder and path go
 
     std::string GetEncoderType() override { return "H_264"; }
     std::string GetStreamPath() override { return "/h264?stream=0&mode=live"; }
-    void HandlePacket(const CRTPPacket& packet) override;
-    bool OnDescribe(const SESSION_DESCRIPTION& description) override;
-
-    const CH264RTPMediaParser& Parser() const { return m_parser; }
-
-private:
-    CH264RTPMediaParser m_parser;
 };
 
 }  // namespace zentavo

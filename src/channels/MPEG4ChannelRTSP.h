@@ -1,25 +1,18 @@
 // MPEG-4 video of this camera family over RTSP/RTP.
 #pragma once
 
-#include "channels/CommonChannelRTSP.h"
+#include "channels/CodecChannelRTSP.h"
 #include "parsers/Mpeg4RTPMediaParser.h"
 
 namespace zentavo {
 
-class CMPEG4ChannelRTSP : public CCommonChannelRTSP {
+class CMPEG4ChannelRTSP : public TCodecChannelRTSP<CMpeg4RTPMediaParser> {
 public:
-    CMPEG4ChannelRTSP(uint32_t channelIndex, IDriver* driver, ipcapture::IChannelCallback* callback);
-    ~CMPEG4ChannelRTSP() override;
+    using TCodecChannelRTSP::TCodecChannelRTSP;
+    ~CMPEG4ChannelRTSP() override { Stop(); }  // before the encoder and path go
 
     std::string GetEncoderType() override { return "MPEG4"; }
     std::string GetStreamPath() override { return "/mpeg4?stream=0&mode=live"; }
-    void HandlePacket(const CRTPPacket& packet) override;
-    bool OnDescribe(const SESSION_DESCRIPTION& description) override;
-
-    const CMpeg4RTPMediaParser& Parser() const { return m_parser; }
-
-private:
-    CMpeg4RTPMediaParser m_parser;
 };
 
 }  // namespace zentavo

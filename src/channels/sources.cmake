@@ -11,6 +11,4 @@ set(WIN32_SOURCES
     BaseRTPChannel.cpp
     BaseRTSPChannel.cpp
     CommonChannelRTSP.cpp
-    H264ChannelRTSP.cpp
-    MPEG4ChannelRTSP.cpp
 )

@@ -192,25 +192,48 @@ TEST_F(RtspFaults, TheRtspPortComesFromTheCameraWhenItIsANumber) {
     EXPECT_EQ(mpeg4.GetEncoderType(), "MPEG4");
 }
 
+namespace {
+
+// A UDP socket bound to a port on every address, if the port is free.
+struct BoundPort {
+    explicit BoundPort(uint16_t port) : socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP)) {
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(port);
+        at.sin_addr.s_addr = htonl(INADDR_ANY);
+        bound = bind(socket, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+    }
+    ~BoundPort() { closesocket(socket); }
+    SOCKET socket;
+    bool bound;
+};
+
+}  // namespace
+
 TEST_F(RtspFaults, ATakenPortMovesTheChannelToTheNextPair) {
     if (!UseRealServer()) GTEST_SKIP() << "RTSP server not running (HALVENCAP_RTSPSRV unset)";
     WSADATA data;
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
-    SOCKET other = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(3556);
-    at.sin_addr.s_addr = htonl(INADDR_ANY);
-    ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << "3556 is in use already";
     {
+        // 3556 is taken, by this test or by something else on the machine.
+        BoundPort first(3556);
+        bool nextFree;
+        {
+            BoundPort a(3558), b(3559);
+            nextFree = a.bound && b.bound;
+        }
         CH264ChannelRTSP channel(0, &driver, &callback);
         ASSERT_TRUE(channel.Start(settings));
         ASSERT_TRUE(callback.WaitFrames(5, 60s));
-        EXPECT_EQ(channel.Receiver().GetPort(), 3558);
-        EXPECT_EQ(channel.RtcpHandler().GetPort(), 3559);
+        const uint16_t rtp = channel.Receiver().GetPort();
+        EXPECT_NE(rtp, 3556);
+        EXPECT_EQ(rtp % 2, 0);
+        EXPECT_EQ(channel.RtcpHandler().GetPort(), rtp + 1);
+        if (nextFree) {
+            EXPECT_EQ(rtp, 3558);
+        }
         channel.Stop();
     }
-    closesocket(other);
     WSACleanup();
     EXPECT_EQ(factory.Outstanding(), 0u);
 }
