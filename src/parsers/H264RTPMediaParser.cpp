@@ -53,6 +53,7 @@ void CH264RTPMediaParser::SetParameterSets(const std::vector<uint8_t>& sps, cons
 
 void CH264RTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
     try {
+        if (IsRepeat(packet.SequenceNumber())) return;
         if (!CheckSequence(packet.SequenceNumber())) Reset();
 
         const bool handled = HandlePayload(packet.Payload(), packet.PayloadLength());

@@ -33,6 +33,7 @@ void CMpeg4RTPMediaParser::Reset() {
 
 void CMpeg4RTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
     try {
+        if (IsRepeat(packet.SequenceNumber())) return;
         if (!CheckSequence(packet.SequenceNumber())) Reset();
 
         const uint8_t* payload = packet.Payload();

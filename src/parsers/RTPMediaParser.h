@@ -40,6 +40,10 @@ protected:
     // True when the packet follows the previous one without a gap; the
     // first packet ever is always in order. Remembers the number.
     bool CheckSequence(uint16_t sequenceNumber);
+    // True for a second copy of the packet just handled (networks and
+    // senders repeat packets); it carries nothing new and must neither be
+    // appended nor cost the access unit in progress.
+    bool IsRepeat(uint16_t sequenceNumber) const { return !m_firstPacket && sequenceNumber == m_lastSequence; }
     // Hands the frame buffer to the host as one frame of the given code with
     // the current picture size; a copy failure is logged under operation and
     // it, like a refusal, resets the parser.

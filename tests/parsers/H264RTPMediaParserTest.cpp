@@ -260,6 +260,25 @@ TEST(H264RTPMediaParser, SequenceGapDropsThePartialAccessUnit) {
     EXPECT_EQ(h.client.offered.size(), 2u);
 }
 
+TEST(H264RTPMediaParser, ARepeatedPacketIsDroppedWithoutCostingTheStream) {
+    H264Harness h;
+    h.Send(MakeSps(SpsFields()), false);
+    h.Send(MakePps(), false);
+    h.Send(MakeSlice(5, 100), true);
+    const Bytes slice = MakeSlice(1, 50);
+    h.Send(slice, false);
+    h.seq--;  // the same packet again, in the middle of an access unit
+    h.Send(slice, false);
+    h.Send(MakeSlice(1, 50), true);
+    ASSERT_EQ(h.client.offered.size(), 2u);
+    EXPECT_EQ(h.client.offered[1].code, 0x34363249u);  // "I264", not dropped
+    h.seq--;  // and a repeated marker packet
+    h.Send(MakeSlice(1, 50), true);
+    h.Send(MakeSlice(1, 50), true);
+    EXPECT_EQ(h.client.offered.size(), 3u);
+    EXPECT_FALSE(h.parser.AwaitingSps());
+}
+
 TEST(H264RTPMediaParser, SequenceNumberWrapsAround) {
     H264Harness h;
     h.seq = 65534;
