@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test stage:
 #   native (g++), sanitizers (clang ASan+UBSan), fuzz smoke (libFuzzer),
-#   simulator self-tests, the 64-bit suite under wine64 with its decode and
-#   console program checks, and the same for the shipped 32-bit build under
+#   simulator, RTSP server and fault proxy self-tests, the 64-bit suite
+#   under wine64 with its decode and console program checks, and the same for the shipped 32-bit build under
 #   wine32 (the whole suite where the kernel runs i386 code, a smoke suite
 #   where only emulation can). Each stage line gives its wall time.
 # Ends with one line "N passed, M failed" over all stages.
@@ -246,6 +246,18 @@ if ls "$ROOT"/tools/rtspsrv/test_*.py >/dev/null 2>&1; then
     failed=$(grep -oE '(failures|errors)=[0-9]+' "$REPORTS/rtspsrv.log" | awk -F= '{s+=$2} END {print s+0}')
     [ "$rc" != 0 ] && [ "$failed" = 0 ] && failed=1
     stage_result rtspsrv $(( ${ran:-0} - failed )) "$failed"
+fi
+
+# 4c. Fault proxy self-tests (a fake RTSP server; the proxy serves the
+# robustness campaign, scripts/campaign.sh).
+stage_start
+if ls "$ROOT"/tools/faultproxy/test_*.py >/dev/null 2>&1; then
+    /usr/bin/python3 -m unittest discover -s "$ROOT/tools/faultproxy" -p 'test_*.py' >"$REPORTS/faultproxy.log" 2>&1
+    rc=$?
+    ran=$(grep -oE '^Ran [0-9]+' "$REPORTS/faultproxy.log" | awk '{print $2}')
+    failed=$(grep -oE '(failures|errors)=[0-9]+' "$REPORTS/faultproxy.log" | awk -F= '{s+=$2} END {print s+0}')
+    [ "$rc" != 0 ] && [ "$failed" = 0 ] && failed=1
+    stage_result faultproxy $(( ${ran:-0} - failed )) "$failed"
 fi
 
 # 5. 64-bit suite under wine64 (unit tests and end-to-end against the simulator).
