@@ -4,7 +4,8 @@
 #   simulator, RTSP server and fault proxy self-tests, the 64-bit suite
 #   under wine64 with its decode and console program checks, and the same
 #   for the shipped 32-bit build under wine32 (the whole suite where the
-#   kernel runs i386 code, a smoke suite where only emulation can). Each stage line gives its wall time.
+#   kernel runs i386 code, a smoke suite where only emulation can). Each
+#   stage line gives its wall time.
 # Ends with one line "N passed, M failed" over all stages.
 set -uo pipefail
 
