@@ -40,7 +40,13 @@ def decode(path):
     lines = [l for l in r.stderr.splitlines() if l.strip()]
     if r.returncode != 0 and not lines:
         lines = ["ffmpeg exit %d" % r.returncode]
-    return lines
+    # The null muxer's complaint about time going backwards is no decoding
+    # error: a raw MPEG-4 stream's times count on from the last picture that
+    # carried a seconds step, so losing that picture sends the next ones back
+    # a second. Counted apart, since frames delivered out of order show the
+    # same way.
+    timing = [l for l in lines if "non monotonically increasing dts" in l]
+    return [l for l in lines if l not in timing], timing
 
 
 def main(argv):
@@ -54,20 +60,22 @@ def main(argv):
     bad = []
 
     decode_errors = {}  # (kind, label) -> errors
+    timing_errors = {}
     decoded_frames = {}
     if segments is not None:
         rows = []
         for s in segments:
             path = os.path.join(directory, "frames", s["file"])
-            errors = decode(path) if do_decode and os.path.exists(path) else []
+            errors, timing = decode(path) if do_decode and os.path.exists(path) else ([], [])
             key = (s["kind"], s["fault"])
             decode_errors[key] = decode_errors.get(key, 0) + len(errors)
+            timing_errors[key] = timing_errors.get(key, 0) + len(timing)
             decoded_frames[key] = decoded_frames.get(key, 0) + int(s["frames"])
-            rows.append((s["file"], len(errors), errors[0] if errors else ""))
+            rows.append((s["file"], len(errors), len(timing), (errors + timing + [""])[0]))
         with open(os.path.join(directory, "decode.tsv"), "w") as f:
-            f.write("file\terrors\tfirst_error\n")
+            f.write("file\terrors\ttiming_errors\tfirst_error\n")
             for r in rows:
-                f.write("%s\t%d\t%s\n" % r)
+                f.write("%s\t%d\t%d\t%s\n" % r)
 
     if faults is not None:
         table = OrderedDict()
@@ -82,17 +90,22 @@ def main(argv):
         for key in decode_errors:
             if key not in table and key[1] in ("start", "rebuilt"):
                 table[key] = {"n": 0, "ok": 0, "worst": 0, "frames": decoded_frames.get(key, 0)}
-        out.append("%-6s %-15s %8s %10s %14s %9s %13s" % (
-            "kind", "fault", "injected", "recoveries", "worst recovery", "frames", "decode errors"))
+        out.append("%-6s %-15s %8s %10s %14s %9s %13s %13s" % (
+            "kind", "fault", "injected", "recoveries", "worst recovery", "frames", "decode errors",
+            "timing errors"))
         for key in sorted(table, key=lambda k: (k[0], k[1])):
             t = table[key]
             errs = decode_errors.get(key, 0) if do_decode else "-"
-            out.append("%-6s %-15s %8d %10d %13.1fs %9d %13s" % (
-                key[0], key[1], t["n"], t["ok"], t["worst"] / 1000.0, t["frames"], errs))
+            timing = timing_errors.get(key, 0) if do_decode else "-"
+            out.append("%-6s %-15s %8d %10d %13.1fs %9d %13s %13s" % (
+                key[0], key[1], t["n"], t["ok"], t["worst"] / 1000.0, t["frames"], errs, timing))
             if t["ok"] < t["n"]:
                 bad.append("%s %s: %d of %d not recovered" % (key[0], key[1], t["n"] - t["ok"], t["n"]))
             if do_decode and decode_errors.get(key, 0):
                 bad.append("%s %s: %d decode errors" % (key[0], key[1], decode_errors[key]))
+            if do_decode and timing_errors.get(key, 0):
+                bad.append("%s %s: %d timing errors (time going backwards in the delivered stream)" % (
+                    key[0], key[1], timing_errors[key]))
         out.append("")
 
     if rules is not None:

@@ -125,6 +125,12 @@ Resources Measure() {
         CloseHandle(snap);
     }
     GetProcessHandleCount(GetCurrentProcess(), &r.handles);
+    if (r.handles == 0) {
+        // Wine answers 0 here; walking the handle values finds the open ones.
+        DWORD flags = 0;
+        for (uintptr_t h = 4; h < 4 * 16384; h += 4)
+            if (GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags)) ++r.handles;
+    }
     // Looked up by name: older import libraries lack the K32 entry point.
     struct Counters {
         DWORD cb;
