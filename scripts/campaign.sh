@@ -10,7 +10,7 @@
 # threads, handles and private bytes around the cycles).
 #
 #   scripts/campaign.sh [--bits 64|32] [--seconds S] [--channels N] [--cycles N]
-#                       [--seed N] [--faults a,b,...] [--no-faults] [--no-cycles]
+#                       [--seed N] [--faults a,b,...] [--no-faults] [--no-cycles] [--out DIR]
 #
 # Defaults: the 64-bit build, 1800 s, 16 channels, 1000 cycles. Use --bits 32
 # (the shipped build) where the kernel runs i386 code natively; under qemu
@@ -18,7 +18,8 @@
 set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
-BITS=64 SECONDS_RUN=1800 CHANNELS=16 CYCLES=1000 SEED=1 FAULTS= RUN_FAULTS=1 RUN_CYCLES=1
+ROOT_BUILD="$ROOT/build"
+BITS=64 SECONDS_RUN=1800 CHANNELS=16 CYCLES=1000 SEED=1 FAULTS= RUN_FAULTS=1 RUN_CYCLES=1 OUT="$ROOT_BUILD/campaign"
 while [ $# -gt 0 ]; do
     case "$1" in
         --bits) BITS=$2; shift ;;
@@ -29,13 +30,13 @@ while [ $# -gt 0 ]; do
         --faults) FAULTS=$2; shift ;;
         --no-faults) RUN_FAULTS=0 ;;
         --no-cycles) RUN_CYCLES=0 ;;
-        -h|--help) sed -n 2,18p "$0"; exit 0 ;;
+        --out) OUT=$(realpath -m "$2"); shift ;;
+        -h|--help) sed -n 2,19p "$0"; exit 0 ;;
         *) echo "unknown option $1"; exit 2 ;;
     esac
     shift
 done
-BUILD="$ROOT/build"
-OUT="$BUILD/campaign"
+BUILD="$ROOT_BUILD"
 export WINEDEBUG=-all
 export WINEPREFIX="${HALVENCAP_WINEPREFIX64:-$BUILD/wine64-prefix}"
 
