@@ -49,6 +49,28 @@ def decode(path):
     return [l for l in lines if l not in timing], timing
 
 
+# Where one delivered frame ends and the next begins in each file.
+SPLITS = {".mjpeg": b"\xff\xd8", ".h264": b"\x00\x00\x01\x09\x30", ".m4v": b"\x00\x00\x01\xb6"}
+REPEAT_WINDOW = 20
+
+
+def repeats(path):
+    """Frames equal to one of the REPEAT_WINDOW frames before them. The
+    simulator's pictures each carry their own number and the server's clip
+    loops only every 100 pictures, so any repeat was delivered twice."""
+    marker = SPLITS.get(os.path.splitext(path)[1])
+    if marker is None:
+        return 0
+    with open(path, "rb") as f:
+        parts = f.read().split(marker)[1:]
+    seen, n = {}, 0
+    for i, p in enumerate(parts):
+        if p in seen and i - seen[p] <= REPEAT_WINDOW:
+            n += 1
+        seen[p] = i
+    return n
+
+
 def main(argv):
     directory = argv[1]
     do_decode = "--no-decode" not in argv
@@ -61,6 +83,7 @@ def main(argv):
 
     decode_errors = {}  # (kind, label) -> errors
     timing_errors = {}
+    repeated = {}
     decoded_frames = {}
     if segments is not None:
         rows = []
@@ -70,12 +93,14 @@ def main(argv):
             key = (s["kind"], s["fault"])
             decode_errors[key] = decode_errors.get(key, 0) + len(errors)
             timing_errors[key] = timing_errors.get(key, 0) + len(timing)
+            again = repeats(path) if os.path.exists(path) else 0
+            repeated[key] = repeated.get(key, 0) + again
             decoded_frames[key] = decoded_frames.get(key, 0) + int(s["frames"])
-            rows.append((s["file"], len(errors), len(timing), (errors + timing + [""])[0]))
+            rows.append((s["file"], len(errors), len(timing), again, (errors + timing + [""])[0]))
         with open(os.path.join(directory, "decode.tsv"), "w") as f:
-            f.write("file\terrors\ttiming_errors\tfirst_error\n")
+            f.write("file\terrors\ttiming_errors\trepeated_frames\tfirst_error\n")
             for r in rows:
-                f.write("%s\t%d\t%d\t%s\n" % r)
+                f.write("%s\t%d\t%d\t%d\t%s\n" % r)
 
     if faults is not None:
         table = OrderedDict()
@@ -90,15 +115,18 @@ def main(argv):
         for key in decode_errors:
             if key not in table and key[1] in ("start", "rebuilt"):
                 table[key] = {"n": 0, "ok": 0, "worst": 0, "frames": decoded_frames.get(key, 0)}
-        out.append("%-6s %-15s %8s %10s %14s %9s %13s %13s" % (
+        out.append("%-6s %-15s %8s %10s %14s %9s %13s %13s %8s" % (
             "kind", "fault", "injected", "recoveries", "worst recovery", "frames", "decode errors",
-            "timing errors"))
+            "timing errors", "repeats"))
         for key in sorted(table, key=lambda k: (k[0], k[1])):
             t = table[key]
             errs = decode_errors.get(key, 0) if do_decode else "-"
             timing = timing_errors.get(key, 0) if do_decode else "-"
-            out.append("%-6s %-15s %8d %10d %13.1fs %9d %13s %13s" % (
-                key[0], key[1], t["n"], t["ok"], t["worst"] / 1000.0, t["frames"], errs, timing))
+            out.append("%-6s %-15s %8d %10d %13.1fs %9d %13s %13s %8d" % (
+                key[0], key[1], t["n"], t["ok"], t["worst"] / 1000.0, t["frames"], errs, timing,
+                repeated.get(key, 0)))
+            if repeated.get(key, 0):
+                bad.append("%s %s: %d frames delivered twice" % (key[0], key[1], repeated[key]))
             if t["ok"] < t["n"]:
                 bad.append("%s %s: %d of %d not recovered" % (key[0], key[1], t["n"] - t["ok"], t["n"]))
             if do_decode and decode_errors.get(key, 0):

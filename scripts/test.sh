@@ -2,10 +2,10 @@
 # Builds every configuration and runs every test stage:
 #   native (g++), sanitizers (clang ASan+UBSan), fuzz smoke (libFuzzer),
 #   simulator, RTSP server and fault proxy self-tests, the 64-bit suite
-#   under wine64 with its decode and console program checks, and the same
-#   for the shipped 32-bit build under wine32 (the whole suite where the
-#   kernel runs i386 code, a smoke suite where only emulation can). Each
-#   stage line gives its wall time.
+#   under wine64 with its decode and console program checks and a short
+#   robustness campaign, and the same for the shipped 32-bit build under
+#   wine32 (the whole suite where the kernel runs i386 code, a smoke suite
+#   where only emulation can). Each stage line gives its wall time.
 # Ends with one line "N passed, M failed" over all stages.
 set -uo pipefail
 
@@ -122,6 +122,27 @@ cli_stage() {  # name bin-dir wine-command
     read -r cp cf < <(grep -E '^[0-9]+ passed, [0-9]+ failed' "$REPORTS/$name.log" | tail -1 | awk '{print $1, $3}')
     grep -E "FAIL" "$REPORTS/$name.log" | head -10
     stage_result "$name" "${cp:-0}" "${cf:-1}"
+}
+
+# A short robustness campaign on the 64-bit build: three channels for a
+# minute with the faults whose outcome does not depend on which packets a
+# rate happens to hit, and a few start/stop and probe cycles. The long one
+# with every fault is scripts/campaign.sh.
+campaign_stage() {  # name
+    local out="$BUILD/campaign-short" findings injected
+    "$ROOT/scripts/campaign.sh" --seconds 60 --channels 3 --cycles 20 \
+        --faults hang,stream_drop,camera_restart,http_500,http_401,rtsp_restart \
+        --out "$out" >"$REPORTS/$1.log" 2>&1
+    local rc=$?
+    findings=$(grep -oE '^findings: [0-9]+' "$out/summary.txt" 2>/dev/null | awk '{print $2}')
+    injected=$(awk 'NR > 1' "$out/faults.tsv" 2>/dev/null | wc -l)
+    if [ "$rc" = 0 ]; then
+        stage_result "$1" 1 0 0 "$injected faults injected, no findings"
+    else
+        sed -n '/^findings/,$p' "$out/summary.txt" 2>/dev/null | head -10
+        grep -E "CRASH|HANG|failed" "$REPORTS/$1.log" | head -5
+        stage_result "$1" 0 1 0 "${findings:-?} findings, see $out/summary.txt"
+    fi
 }
 
 # A test peer (camera simulator, RTSP server) started with a control port on
@@ -274,6 +295,7 @@ if build_config "$BUILD/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86
     stop_rtspsrv
     decode_stage decode64 "$HALVENCAP_ARTIFACTS"
     cli_stage cli64 "$BUILD/win64/bin" /usr/lib/wine/wine64
+    campaign_stage campaign64
 else
     echo "win64 build failed:"; tail -30 "$BUILD/win64.build.log"; stage_result win64 0 1
 fi
