@@ -119,6 +119,12 @@ def main(argv):
             if "window_ms" in r:
                 t["wframes"] += int(r["frames"])
                 t["wms"] += r["window_ms"]
+            if r["fault"] == "long_outage" and r.get("loss_reports", "1") == "0":
+                bad.append("channel %s %s long_outage at %s ms: no loss report" % (
+                    r["channel"], r["kind"], r["injected_ms"]))
+            if r["fault"] == "long_outage" and r.get("lost_state", "1") == "0":
+                bad.append("channel %s %s long_outage at %s ms: signal lost never reported as the state" % (
+                    r["channel"], r["kind"], r["injected_ms"]))
             if r["recovered"] == "1":
                 t["ok"] += 1
                 t["worst"] = max(t["worst"], int(r["recovery_ms"]))

@@ -262,6 +262,8 @@ struct FaultRecord {
     bool recovered = false;
     int64_t recoveryMs = -1;  // from clearing the fault to the next frame
     size_t frames = 0;        // frames delivered from injection to the next fault
+    size_t lossReports = 0;   // from injection to the first frame after clearing
+    bool lostState = false;   // signal lost reported in that time
 };
 
 struct Fault {
@@ -337,6 +339,7 @@ public:
         if (!m_capture->GetChannelState(0, &state, &error, text, sizeof text)) return;
         const int64_t since = NowMs() - m_callback.lastFrameMs.load();
         if (m_frames.load() == 0) return;  // before the first frame the channel is still starting
+        if (state == 2) m_sawLostState = true;
         if (state == 2 && since < kStreamTimeoutMs / 2 - kToleranceMs) ++m_earlyLostStates;
         if (state == 0 && since > kStreamTimeoutMs + 2 * kToleranceMs) ++m_staleStreamingStates;
         m_factory.ClearRecords();  // the campaign looks at frames as they come
@@ -355,6 +358,9 @@ public:
                          [&cam] { return cam.Set("status=0"); }});
             f.push_back({"http_401", 5000, [&cam, kick] { return cam.Set("status=401") && kick(); },
                          [&cam] { return cam.Set("status=0"); }});
+            // Past the stream time-out: the loss must be reported.
+            f.push_back({"long_outage", kStreamTimeoutMs + 5000, [&cam] { return cam.Set("down=1"); },
+                         [&cam] { return cam.Set("down=0"); }});
             return f;
         }
         FaultProxy& proxy = *m_proxy;
@@ -369,6 +375,9 @@ public:
         f.push_back({"http_401", 5000, [&cam, &proxy] { return cam.Set("status=401") && proxy.DropConnections(); },
                      [&cam] { return cam.Set("status=0"); }});
         f.push_back({"rtsp_restart", 4000, [&server] { return server.Kill(); }, [&server] { return server.Listen(); }});
+        // Past the stream time-out: the loss must be reported.
+        f.push_back({"long_outage", kStreamTimeoutMs + 5000, [&server] { return server.Kill(); },
+                     [&server] { return server.Listen(); }});
         auto rate = [&proxy](const std::string& name, const char* query, int64_t holdMs) {
             return Fault{name, holdMs, [&proxy, query] { return proxy.Set(query); },
                          [&proxy] { return proxy.Set("clear="); }};
@@ -407,6 +416,8 @@ public:
             const size_t framesBefore = m_frames.load();
             CloseFrameCount(framesBefore);
             m_writer.Split(fault.name);
+            const size_t lossBefore = m_callback.StreamLost();
+            m_sawLostState = false;
             if (!fault.inject()) ++m_controlErrors;
             if (fault.holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(fault.holdMs));
             if (!fault.clear()) ++m_controlErrors;
@@ -414,6 +425,8 @@ public:
             const int64_t frameAt = WaitFrame(clearedAt, kRecoveryBoundMs);
             rec.recovered = frameAt != 0;
             rec.recoveryMs = frameAt != 0 ? frameAt - clearedAt : -1;
+            rec.lossReports = m_callback.StreamLost() - lossBefore;
+            rec.lostState = m_sawLostState.load();
             {
                 std::lock_guard<std::mutex> lock(m_recordsMutex);
                 m_records.push_back(rec);
@@ -490,6 +503,7 @@ private:
     std::atomic<int> m_staleStreamingStates{0};
     std::atomic<int> m_controlErrors{0};
     std::atomic<int> m_restarts{0};
+    std::atomic<bool> m_sawLostState{false};
     int64_t m_worstStopMs = 0;
     std::mutex m_recordsMutex;
     std::vector<FaultRecord> m_records;
@@ -561,7 +575,7 @@ TEST_F(Campaign, DISABLED_FaultsAcrossChannels) {
     FILE* rules = out.Open("rules.tsv", "w");
     FILE* segments = out.Open("segments.tsv", "w");
     ASSERT_TRUE(faults && rules && segments);
-    std::fprintf(faults, "channel\tkind\tfault\tinjected_ms\trecovered\trecovery_ms\tframes\n");
+    std::fprintf(faults, "channel\tkind\tfault\tinjected_ms\trecovered\trecovery_ms\tframes\tloss_reports\tlost_state\n");
     std::fprintf(rules,
                  "channel\tkind\tframes\tloss_reports\tearly_loss_reports\tearly_lost_states\tstale_streaming_states"
                  "\trebuilt\tcontrol_errors\tworst_stop_ms\toverruns\toutstanding\tframes_before_key\tproxy\n");
@@ -569,9 +583,9 @@ TEST_F(Campaign, DISABLED_FaultsAcrossChannels) {
     for (auto& c : channels) {
         const char* kind = Info(c->GetKind()).name;
         for (const auto& r : c->Records())
-            std::fprintf(faults, "%d\t%s\t%s\t%lld\t%d\t%lld\t%zu\n", c->Index(), kind, r.fault.c_str(),
+            std::fprintf(faults, "%d\t%s\t%s\t%lld\t%d\t%lld\t%zu\t%zu\t%d\n", c->Index(), kind, r.fault.c_str(),
                          static_cast<long long>(r.injectedMs), r.recovered ? 1 : 0,
-                         static_cast<long long>(r.recoveryMs), r.frames);
+                         static_cast<long long>(r.recoveryMs), r.frames, r.lossReports, r.lostState ? 1 : 0);
         std::string proxy;
         for (const auto& [k, v] : c->ProxyCounters()) proxy += (proxy.empty() ? "" : ",") + k + "=" + std::to_string(v);
         std::fprintf(rules, "%d\t%s\t%zu\t%zu\t%d\t%d\t%d\t%d\t%d\t%lld\t%zu\t%zu\t%zu\t%s\n", c->Index(), kind,
