@@ -45,8 +45,15 @@ def decode(path):
     # carried a seconds step, so losing that picture sends the next ones back
     # a second. Counted apart, since frames delivered out of order show the
     # same way.
-    timing = [l for l in lines if "non monotonically increasing dts" in l]
-    return [l for l in lines if l not in timing], timing
+    errors, timing = [], []
+    last = errors
+    for line in lines:
+        if "Last message repeated" in line:
+            last.append(line)
+            continue
+        last = timing if "non monotonically increasing dts" in line else errors
+        last.append(line)
+    return errors, timing
 
 
 # Where one delivered frame ends and the next begins in each file.
