@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test stage:
 #   native (g++), sanitizers (clang ASan+UBSan), fuzz smoke (libFuzzer),
-#   simulator self-tests, the 64-bit suite under wine64 with its decode and
-#   console program checks, and the same for the shipped 32-bit build under
+#   simulator, RTSP server and fault proxy self-tests, the 64-bit suite
+#   under wine64 with its decode and console program checks and a short
+#   robustness campaign, and the same for the shipped 32-bit build under
 #   wine32 (the whole suite where the kernel runs i386 code, a smoke suite
 #   where only emulation can). Each stage line gives its wall time.
 # Ends with one line "N passed, M failed" over all stages.
@@ -123,6 +124,27 @@ cli_stage() {  # name bin-dir wine-command
     read -r cp cf < <(grep -E '^[0-9]+ passed, [0-9]+ failed' "$REPORTS/$name.log" | tail -1 | awk '{print $1, $3}')
     grep -E "FAIL" "$REPORTS/$name.log" | head -10
     stage_result "$name" "${cp:-0}" "${cf:-1}"
+}
+
+# A short robustness campaign on the 64-bit build: three channels for a
+# minute with the faults whose outcome does not depend on which packets a
+# rate happens to hit, and a few start/stop and probe cycles. The long one
+# with every fault is scripts/campaign.sh.
+campaign_stage() {  # name
+    local out="$BUILD/campaign-short" findings injected
+    "$ROOT/scripts/campaign.sh" --seconds 60 --channels 3 --cycles 20 \
+        --faults hang,stream_drop,camera_restart,http_500,http_401,rtsp_restart \
+        --out "$out" >"$REPORTS/$1.log" 2>&1
+    local rc=$?
+    findings=$(grep -oE '^findings: [0-9]+' "$out/summary.txt" 2>/dev/null | awk '{print $2}')
+    injected=$(awk 'NR > 1' "$out/faults.tsv" 2>/dev/null | wc -l)
+    if [ "$rc" = 0 ]; then
+        stage_result "$1" 1 0 0 "$injected faults injected, no findings"
+    else
+        sed -n '/^findings/,$p' "$out/summary.txt" 2>/dev/null | head -10
+        grep -E "CRASH|HANG|failed" "$REPORTS/$1.log" | head -5
+        stage_result "$1" 0 1 0 "${findings:-?} findings, see $out/summary.txt"
+    fi
 }
 
 # A test peer (camera simulator, RTSP server) started with a control port on
@@ -250,6 +272,18 @@ if ls "$ROOT"/tools/rtspsrv/test_*.py >/dev/null 2>&1; then
     stage_result rtspsrv $(( ${ran:-0} - failed )) "$failed"
 fi
 
+# 4c. Fault proxy self-tests (a fake RTSP server; the proxy serves the
+# robustness campaign, scripts/campaign.sh).
+stage_start
+if ls "$ROOT"/tools/faultproxy/test_*.py >/dev/null 2>&1; then
+    /usr/bin/python3 -m unittest discover -s "$ROOT/tools/faultproxy" -p 'test_*.py' >"$REPORTS/faultproxy.log" 2>&1
+    rc=$?
+    ran=$(grep -oE '^Ran [0-9]+' "$REPORTS/faultproxy.log" | awk '{print $2}')
+    failed=$(grep -oE '(failures|errors)=[0-9]+' "$REPORTS/faultproxy.log" | awk -F= '{s+=$2} END {print s+0}')
+    [ "$rc" != 0 ] && [ "$failed" = 0 ] && failed=1
+    stage_result faultproxy $(( ${ran:-0} - failed )) "$failed"
+fi
+
 # 5. 64-bit suite under wine64 (unit tests and end-to-end against the simulator).
 stage_start
 echo "== building win64"
@@ -264,6 +298,7 @@ if build_config "$BUILD/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86
     # The console program records H.264 and MPEG-4 from the RTSP server.
     cli_stage cli64 "$BUILD/win64/bin" /usr/lib/wine/wine64
     stop_rtspsrv
+    campaign_stage campaign64
 else
     echo "win64 build failed:"; tail -30 "$BUILD/win64.build.log"; stage_result win64 0 1
 fi

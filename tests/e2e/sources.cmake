@@ -7,4 +7,5 @@ set(WIN32_SOURCES
     StreamingStepTest.cpp
     RtspChannelTest.cpp
     RtspChannelFaultTest.cpp
+    CampaignTest.cpp
 )

@@ -11,5 +11,6 @@ set(WIN32_SOURCES
 )
 list(APPEND WIN32_SOURCES
     RtspServer.cpp
+    FaultProxy.cpp
     Artifacts.cpp
 )

@@ -39,6 +39,7 @@ class Switches:
 
     def __init__(self, width, height, fps):
         self.hang = False
+        self.down = False
         self.status = 0
         self.empty = False
         self.drop_after = 0
@@ -112,6 +113,10 @@ class Camera:
             for name, value in pairs:
                 if name == "hang":
                     s.hang = value == "1"
+                elif name == "down":
+                    s.down = value == "1"
+                    if s.down:
+                        self.server.close_all()
                 elif name == "status":
                     s.status = _int(value, 0, 999)
                 elif name == "empty":
@@ -202,6 +207,15 @@ class CameraHTTPServer(ThreadingHTTPServer):
         super().__init__(address, CameraRequestHandler)
 
     def process_request(self, request, client_address):
+        if self.camera.switches.down:
+            # A camera restarting: the connection is taken and closed unanswered.
+            self.camera.record("CONNECT", "-", None)
+            try:
+                request.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            request.close()
+            return
         with self._conn_lock:
             self._connections.add(request)
         super().process_request(request, client_address)
@@ -354,6 +368,11 @@ class CameraRequestHandler(BaseHTTPRequestHandler):
         while not cam.closed.is_set():
             if s.drop_after and sent >= s.drop_after:
                 return
+            if s.hang:
+                # A hung camera keeps the connection open and sends nothing.
+                if not self._hold(lambda: s.hang):
+                    return
+                due = time.monotonic()
             number = cam.next_frame_number()
             jpeg = cam.pictures.picture(number)
             part = ("--%s\r\nContent-Type: image/jpeg\r\nContent-Length: %d\r\n\r\n"

@@ -406,6 +406,39 @@ class MjpegTest(SimulatorTestBase):
             resp = self.open_stream(port)
             self.assertEqual(len(read_parts(resp, 10)), 2)
 
+    def test_hang_pauses_a_running_stream_until_cleared(self):
+        cam, port = self.new_camera("fps=50")
+        sock = socket.create_connection(("127.0.0.1", port), timeout=WAIT)
+        self.addCleanup(sock.close)
+        sock.sendall(b"GET /cgi-bin/mjpeg?stream=0&mode=live HTTP/1.1\r\nHost: x\r\n\r\n")
+        self.assertTrue(sock.recv(65536))
+        self.ctl("/cameras/%d/set?hang=1" % cam)
+        sock.settimeout(0.3)
+        try:
+            for _ in range(100):  # parts already on their way may still come
+                sock.recv(65536)
+        except socket.timeout:
+            pass
+        with self.assertRaises(socket.timeout):
+            sock.recv(65536)
+        self.ctl("/cameras/%d/set?hang=0" % cam)
+        sock.settimeout(WAIT)
+        self.assertTrue(sock.recv(65536))
+
+    def test_down_ends_streams_and_closes_connections_until_up(self):
+        cam, port = self.new_camera("fps=50")
+        resp = self.open_stream(port)
+        read_parts(resp, 1)
+        self.ctl("/cameras/%d/set?down=1" % cam)
+        read_parts(resp, 1000)  # returns once the connection closes
+        conn = http.client.HTTPConnection("127.0.0.1", port, timeout=WAIT)
+        with self.assertRaises((OSError, http.client.HTTPException)):
+            conn.request("GET", "/cgi-bin/mjpeg?stream=0&mode=live")
+            conn.getresponse()
+        conn.close()
+        self.ctl("/cameras/%d/set?down=0" % cam)
+        self.assertEqual(len(read_parts(self.open_stream(port), 2)), 2)
+
     def test_stream_paced_at_fps(self):
         _, port = self.new_camera("fps=20")
         resp = self.open_stream(port)
