@@ -6,10 +6,12 @@
 //
 //   bench_RtspHost.exe <camera port> <seconds> [format width height interval user password]
 //
-// Once a second it prints "t=<ms since start> frames=<n> keys=<n> bytes=<n>"
-// (flushed), so a caller can measure over a window of its own choosing and
-// leave the start-up out. Camera port 0 loads the DLL and creates a driver
-// but opens nothing: the idle cost of the host under Wine, as a baseline.
+// Once a second it prints "t=<ms since start> frames=<n> keys=<n> bytes=<n>
+// lost=<n>" (flushed), so a caller can measure over a window of its own
+// choosing and leave the start-up out. Seconds 0: runs until its standard
+// input ends (the caller decides when the window is over). Camera port 0
+// loads the DLL and creates a driver but opens nothing: the idle cost of the
+// host under Wine, as a baseline.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -101,6 +103,13 @@ public:
     std::atomic<uint64_t> lost{0};
 };
 
+DWORD WINAPI WaitForInputEnd(void* stop) {
+    while (std::getchar() != EOF) {
+    }
+    SetEvent(static_cast<HANDLE>(stop));
+    return 0;
+}
+
 void Report(DWORD start, const Callback& callback) {
     std::printf("t=%lu frames=%llu keys=%llu bytes=%llu lost=%llu\n", static_cast<unsigned long>(GetTickCount() - start),
                 static_cast<unsigned long long>(callback.frames.load()),
@@ -148,8 +157,10 @@ int main(int argc, char** argv) {
         destroy(driver);
         return 4;
     }
-    for (int s = 0; s < seconds; ++s) {
-        Sleep(1000);
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (seconds == 0) CloseHandle(CreateThread(nullptr, 0, WaitForInputEnd, stop, 0, nullptr));
+    for (int s = 0; seconds == 0 || s < seconds; ++s) {
+        if (WaitForSingleObject(stop, 1000) == WAIT_OBJECT_0) break;
         Report(start, callback);
     }
     if (open) driver->GetVideoCapture()->StopChannel(0);
