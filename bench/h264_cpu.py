@@ -55,9 +55,11 @@ def cpu_seconds(pid):
 
 def wine_server_pid(prefix):
     """The wine server of this prefix: the one whose working directory is
-    the prefix's server directory (named after the prefix's device and inode)."""
+    the prefix's server directory, named after the prefix's device and inode."""
     st = os.stat(prefix)
-    wanted = "/tmp/.wine-%d/server-%x-%x" % (os.getuid(), st.st_dev, st.st_ino)
+    # The directory's parent differs between Wine builds (/tmp/.wine-<uid>,
+    # or a random /tmp/wine-XXXXXX on Debian); its name does not.
+    wanted = "server-%x-%x" % (st.st_dev, st.st_ino)
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
@@ -65,7 +67,7 @@ def wine_server_pid(prefix):
             with open("/proc/%s/comm" % entry) as f:
                 if not f.read().startswith("wineserver"):
                     continue
-            if os.readlink("/proc/%s/cwd" % entry) == wanted:
+            if os.path.basename(os.readlink("/proc/%s/cwd" % entry)) == wanted:
                 return int(entry)
         except OSError:
             continue
