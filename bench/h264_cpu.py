@@ -123,6 +123,14 @@ class Receiver:
     def frames(self):
         return self.counts[-1][1] if self.counts else 0
 
+    def lines_matching(self, pattern):
+        """The groups of the last line that matches, or None."""
+        for line in reversed(self.lines):
+            m = re.search(pattern, line)
+            if m:
+                return m.groups()
+        return None
+
     def frames_at(self, t):
         return at(self.counts, t)
 
@@ -247,7 +255,10 @@ def main():
                 name, proc, "%.2f" % srv_cpu if srv_cpu is not None else "-", total, fps[r.name],
                 "%.2f" % (total / ff_total) if ff_total else "-"))
         if host.bytes:
-            print("driver delivered %.2f Mbit/s of frames" % ((host.bytes_at(t1) - host.bytes_at(t0)) * 8 / window / 1e6))
+            last = host.lines_matching(r"keys=(\d+).*lost=(\d+)")
+            print("driver delivered %.2f Mbit/s of frames%s" % (
+                (host.bytes_at(t1) - host.bytes_at(t0)) * 8 / window / 1e6,
+                ", %s key frames and %s stream losses in all" % last if last else ""))
         helper_cpu = {helpers[pid]: per_min(pid) for pid in helpers if per_min(pid) is not None}
         if helper_cpu:
             print("other Wine processes of the prefix (not in the table): " +
