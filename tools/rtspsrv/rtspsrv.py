@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""A real RTSP server for the tests: GStreamer's RTSP server behind a small
-HTTP control API, loopback only.
+"""A real RTSP server for the tests and the benchmarks: GStreamer's RTSP
+server behind a small HTTP control API, loopback only.
 
   rtspsrv.py --control-port 0 --port-file PATH [--parent-pid PID] [--max-seconds S]
 
@@ -32,6 +32,19 @@ CLIP_SIZE = "320x240"
 CLIP_RATE = 25
 REALM = "GStreamer RTSP Server"
 
+# Larger H.264 clips, encoded on first use only (seconds of libx264 work that
+# most callers never need): name -> (ffmpeg source, frame rate, encoder options).
+# 1080p30: what a receiver sees from a camera at full HD, about 4 Mbit/s
+# held by the rate control (testsrc2 moves enough to use it), one key frame
+# a second with the parameter sets in front, no B pictures (cameras send
+# none), so it costs the server no more than packetising.
+BIG_CLIPS = {
+    "1080p30": ("testsrc2=size=1920x1080:rate=30", 30,
+                ["-preset", "veryfast", "-profile:v", "main", "-bf", "0", "-b:v", "4M",
+                 "-maxrate", "4M", "-bufsize", "8M", "-g", "30"]),
+}
+BIG_CLIP_SECONDS = 10
+
 
 def encode_clips(directory):
     """Encodes the looped clips once per process; returns {codec: path}."""
@@ -54,9 +67,47 @@ def encode_clips(directory):
     return paths
 
 
-def launch_line(codec, path):
+def encode_big_clip(directory, name):
+    """Encodes the named larger H.264 clip (see BIG_CLIPS); returns its path."""
+    source, rate, options = BIG_CLIPS[name]
+    path = os.path.join(directory, "clip-%s.h264" % name)
+    subprocess.run(["ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-y",
+                    "-f", "lavfi", "-i", source, "-t", str(BIG_CLIP_SECONDS),
+                    "-c:v", "libx264", "-pix_fmt", "yuv420p", *options,
+                    "-x264-params", "repeat-headers=1", "-bsf:v", "h264_mp4toannexb",
+                    "-f", "h264", path], check=True)
+    return path
+
+
+class Clips:
+    """The clips by (codec, clip name): the small ones made at start, the
+    larger ones on first use, each once per process."""
+
+    def __init__(self, directory, small):
+        self.directory = directory
+        self.paths = {(codec, ""): path for codec, path in small.items()}
+        self.lock = threading.Lock()
+
+    def get(self, codec, clip):
+        path = self.paths.get((codec, clip))
+        if path:  # the common case does not wait behind an encoding
+            return path
+        with self.lock:
+            if (codec, clip) not in self.paths:
+                self.paths[(codec, clip)] = encode_big_clip(self.directory, clip)
+            return self.paths[(codec, clip)]
+
+    def rate(self, clip):
+        return BIG_CLIPS[clip][1] if clip else CLIP_RATE
+
+    def all_paths(self):
+        with self.lock:
+            return list(self.paths.values())
+
+
+def launch_line(codec, path, rate=CLIP_RATE):
     if codec == "h264":
-        caps = "video/x-h264,stream-format=byte-stream,alignment=au,framerate=%d/1" % CLIP_RATE
+        caps = "video/x-h264,stream-format=byte-stream,alignment=au,framerate=%d/1" % rate
         return ("( multifilesrc location=%s loop=true caps=\"%s\" ! h264parse ! "
                 "rtph264pay name=pay0 pt=96 config-interval=-1 )" % (path, caps))
     # mpeg4videoparse gives an elementary stream read in one piece no
@@ -136,7 +187,7 @@ class Server:
     """One RTSP server instance with the mounts /h264 and /mpeg4. Lives on
     the main loop thread; the control thread reaches it through on_main_loop."""
 
-    def __init__(self, server_id, clips, codec, auth, user, password, timeout):
+    def __init__(self, server_id, clips, codec, auth, user, password, timeout, clip=""):
         self.id = server_id
         self.auth_mode = auth
         self.timeout = timeout
@@ -149,10 +200,11 @@ class Server:
         codecs = ["h264", "mpeg4"] if codec == "both" else [codec]
         for c in codecs:
             factory = GstRtspServer.RTSPMediaFactory()
-            factory.set_launch(launch_line(c, clips[c]))
+            path = clips.get(c, clip)
+            factory.set_launch(launch_line(c, path, clips.rate(clip)))
             factory.set_shared(False)
             if c == "mpeg4":
-                with open(clips[c], "rb") as f:
+                with open(path, "rb") as f:
                     vops = split_vops(f.read())
                 factory.connect("media-configure", lambda _f, media, v=vops: self._feed(media, v))
             if auth != "none":
@@ -244,13 +296,18 @@ class Controller:
         self.stop = threading.Event()
 
     def new_server(self, fields):
-        known = {"codec", "auth", "user", "password", "timeout"}
+        known = {"codec", "auth", "user", "password", "timeout", "clip"}
         unknown = set(fields) - known
         if unknown:
             raise ValueError("unknown option %s" % sorted(unknown)[0])
-        codec = fields.get("codec", "both")
+        clip = fields.get("clip", "")
+        if clip and clip not in BIG_CLIPS:
+            raise ValueError("clip must be one of %s" % ", ".join(sorted(BIG_CLIPS)))
+        codec = fields.get("codec", "h264" if clip else "both")
         if codec not in ("h264", "mpeg4", "both"):
             raise ValueError("codec must be h264, mpeg4 or both")
+        if clip and codec != "h264":
+            raise ValueError("the larger clips are H.264 only")
         user = fields.get("user", "")
         auth = fields.get("auth", "basic" if user else "none")
         if auth not in ("none", "basic", "digest"):
@@ -263,8 +320,13 @@ class Controller:
         with self.lock:
             server_id = self.next_id
             self.next_id += 1
+        if clip:
+            try:
+                self.clips.get(codec, clip)  # here, not on the main loop: it takes a while
+            except (OSError, subprocess.CalledProcessError) as e:
+                raise RuntimeError("cannot encode the clip %s: %s" % (clip, e))
         server = on_main_loop(Server, server_id, self.clips, codec, auth, user,
-                              fields.get("password", ""), int(timeout))
+                              fields.get("password", ""), int(timeout), clip)
         with self.lock:
             self.servers[server_id] = server
         return server
@@ -382,7 +444,7 @@ def main(argv=None):
     Gst.init(None)
     workdir = tempfile.mkdtemp(prefix="rtspsrv-")
     try:
-        clips = encode_clips(workdir)
+        clips = Clips(workdir, encode_clips(workdir))
     except (OSError, subprocess.CalledProcessError) as e:
         print("rtspsrv: cannot encode the clips: %s" % e, file=sys.stderr)
         return 2
@@ -420,7 +482,7 @@ def main(argv=None):
     control.server_close()
     for server in list(controller.servers.values()):
         server.delete()
-    for path in clips.values():
+    for path in clips.all_paths():
         os.unlink(path)
     os.rmdir(workdir)
     return 0

@@ -95,8 +95,8 @@ class RtspServerTest(unittest.TestCase):
         cls.proc.terminate()
         cls.proc.wait(WAIT)
 
-    def get(self, target):
-        conn = http.client.HTTPConnection("127.0.0.1", self.control, timeout=WAIT)
+    def get(self, target, timeout=WAIT):
+        conn = http.client.HTTPConnection("127.0.0.1", self.control, timeout=timeout)
         try:
             conn.request("GET", target)
             resp = conn.getresponse()
@@ -112,8 +112,8 @@ class RtspServerTest(unittest.TestCase):
             time.sleep(0.05)
         return False
 
-    def new_server(self, query=""):
-        status, text = self.get("/new" + ("?" + query if query else ""))
+    def new_server(self, query="", timeout=WAIT):
+        status, text = self.get("/new" + ("?" + query if query else ""), timeout)
         self.assertEqual(status, 200, text)
         fields = dict(item.split("=") for item in text.split())
         self.addCleanup(self.get, "/servers/%s/delete" % fields["id"])
@@ -176,8 +176,20 @@ class RtspServerTest(unittest.TestCase):
         self.addCleanup(conn.close)
         self.assertEqual(conn.request("OPTIONS", "rtsp://127.0.0.1:%d/h264" % port)[0], 200)
 
+    def test_full_hd_clip_is_served_as_main_profile_h264(self):
+        _, port = self.new_server("clip=1080p30", timeout=300)  # encoded on first use
+        conn = RtspConnection(port)
+        self.addCleanup(conn.close)
+        status, _, sdp = conn.request("DESCRIBE", "rtsp://127.0.0.1:%d/h264?stream=0&mode=live" % port)
+        self.assertEqual(status, 200)
+        self.assertIn("profile-level-id=4d", sdp)  # main profile
+        self.assertIn("a=framerate:30", sdp)
+        status, _, _ = conn.request("DESCRIBE", "rtsp://127.0.0.1:%d/mpeg4" % port)
+        self.assertEqual(status, 404)
+
     def test_bad_options_are_refused(self):
-        for query in ("codec=vp8", "auth=digest", "auth=ntlm&user=u", "timeout=x", "colour=red"):
+        for query in ("codec=vp8", "auth=digest", "auth=ntlm&user=u", "timeout=x", "colour=red",
+                      "clip=8k", "clip=1080p30&codec=mpeg4", "clip=1080p30&codec=both"):
             self.assertEqual(self.get("/new?" + query)[0], 400, query)
 
 
