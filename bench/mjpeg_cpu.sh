@@ -1,27 +1,77 @@
 #!/usr/bin/env bash
 # CPU cost of receiving Motion JPEG: the driver (Halvencap.dll in a minimal
-# host, bench_MjpegHost, under wine64, frames counted and dropped) and ffmpeg
-# copying the same simulator
-# stream (1280x720, 30 pictures a second), side by side for the same time.
-# Reports CPU seconds per minute of stream for each and the ratio.
+# host, bench_MjpegHost, frames counted and dropped) and ffmpeg copying the
+# same simulator stream (1280x720, 30 pictures a second) for the same time.
+# Reports CPU seconds per minute of stream, the driver's split into its own
+# process and the Wine server, and the ratio to ffmpeg.
 #
-#   bench/mjpeg_cpu.sh [SECONDS]      (default 60)
+#   bench/mjpeg_cpu.sh [SECONDS] [ROUNDS]      (defaults 60 and 1)
 #
-# Needs a win64 build with bench_MjpegHost.exe (build/win64/bin, or $HALVENCAP_BIN):
-#   ninja -C build/win64 Halvencap bench_MjpegHost
+# Environment:
+#   HALVENCAP_BITS=64|32   which build runs (default 64): 64 under wine64,
+#                          32 under wine32 through scripts/wine32.sh
+#   HALVENCAP_BIN          the build's bin directory (default build/win64/bin
+#                          or build/win32/bin)
+#   HALVENCAP_BIN_BEFORE   a second bin directory (an older build) measured in
+#                          the same rounds, alternating with HALVENCAP_BIN, so
+#                          that both see the same machine load
+#   HALVENCAP_BENCH_PREFIX Wine prefix used only by this benchmark (default
+#                          build/bench-prefix; created on first use)
+#
+# The Wine server is started by this script for its own prefix before every
+# run and stopped after it, so its pid is known and its CPU time belongs to
+# that run alone; its idle rate (services of the prefix, nothing running) is
+# measured first and reported, not subtracted.
+#
+# Needs bench_MjpegHost.exe next to Halvencap.dll:
+#   ninja -C build/win64 Halvencap bench_MjpegHost      (or build/win32)
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 SECONDS_TO_RUN="${1:-60}"
-BIN="${HALVENCAP_BIN:-$ROOT/build/win64/bin}"
+ROUNDS="${2:-1}"
+BITS="${HALVENCAP_BITS:-64}"
+case "$BITS" in
+    64) WINE=(/usr/lib/wine/wine64); DEFAULT_BIN="$ROOT/build/win64/bin" ;;
+    32) WINE=("$ROOT/scripts/wine32.sh"); DEFAULT_BIN="$ROOT/build/win32/bin" ;;
+    *) echo "HALVENCAP_BITS must be 64 or 32"; exit 2 ;;
+esac
+AFTER_BIN="${HALVENCAP_BIN:-$DEFAULT_BIN}"
+BEFORE_BIN="${HALVENCAP_BIN_BEFORE:-}"
 export WINEDEBUG=-all
-export WINEPREFIX="${HALVENCAP_WINEPREFIX64:-$ROOT/build/wine64-prefix}"
+export WINEPREFIX="${HALVENCAP_BENCH_PREFIX:-$ROOT/build/bench-prefix}"
+SERVER_BIN=/usr/lib/wine/wineserver64
+[ -x "$SERVER_BIN" ] || SERVER_BIN=/usr/lib/wine/wineserver32
 WORK="$(mktemp -d /tmp/halvencap-bench.XXXXXX)"
-trap 'kill $SIM 2>/dev/null; wait $SIM 2>/dev/null; rm -rf "$WORK"' EXIT
+SIM=
+SERVER=
 
-[ -f "$BIN/bench_MjpegHost.exe" ] || { echo "no $BIN/bench_MjpegHost.exe: build the win64 configuration first"; exit 1; }
+stop_server() {
+    if [ -n "$SERVER" ]; then
+        "$SERVER_BIN" -k >/dev/null 2>&1 || true
+        wait "$SERVER" 2>/dev/null || true
+        SERVER=
+    fi
+}
+cleanup() {
+    stop_server
+    [ -n "$SIM" ] && { kill "$SIM" 2>/dev/null; wait "$SIM" 2>/dev/null; }
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
 
-# Two cameras with the same stream, one per receiver, so neither waits for the other.
+for bin in "$AFTER_BIN" $BEFORE_BIN; do
+    [ -f "$bin/bench_MjpegHost.exe" ] && [ -f "$bin/Halvencap.dll" ] \
+        || { echo "no bench_MjpegHost.exe and Halvencap.dll in $bin: build the win$BITS configuration first"; exit 1; }
+done
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "creating the benchmark's Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    WINEARCH=win64 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+    "$SERVER_BIN" -w 2>/dev/null || true
+fi
+
 python3 "$ROOT/tools/camsim/camsim.py" --control-port 0 --port-file "$WORK/port" --parent-pid $$ >"$WORK/sim.log" 2>&1 &
 SIM=$!
 for _ in $(seq 100); do [ -s "$WORK/port" ] && break; sleep 0.1; done
@@ -32,12 +82,6 @@ body = urllib.request.urlopen("http://127.0.0.1:%s/new?width=1280&height=720&fps
 print(dict(kv.split("=") for kv in body.split())["port"])
 PY
 }
-PORT_DRIVER=$(new_camera)
-PORT_FFMPEG=$(new_camera)
-
-# Keep the wine server up so its start-up is not charged to the driver.
-(cd /tmp && /usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1) || true  # starts the wine server
-
 
 measure() {  # command... ; prints the user+system CPU seconds of the command and its descendants
     python3 - "$@" <<'PY'
@@ -49,28 +93,84 @@ print(round(r.ru_utime + r.ru_stime, 3))
 PY
 }
 
-# The wine server's own CPU time counts for the driver: sample it around the run.
-server_cpu() {
-    local pid
-    pid=$(pgrep -n wineserver || true)
-    [ -n "$pid" ] && awk '{printf "%.3f\n", ($14+$15)/100}' /proc/$pid/stat || echo 0
+cpu_of() {  # pid: user+system CPU seconds so far
+    awk '{printf "%.3f\n", ($14+$15)/100}' "/proc/$1/stat" 2>/dev/null || echo 0
 }
 
-echo "streams: 1280x720, 30 pictures/s, ${SECONDS_TO_RUN} s each"
-srv_before=$(server_cpu)
-driver_cpu=$(cd "$BIN" && measure /usr/lib/wine/wine64 bench_MjpegHost.exe "$PORT_DRIVER" "$SECONDS_TO_RUN" 1280 720 33)
-srv_after=$(server_cpu)
-ffmpeg_cpu=$(measure ffmpeg -hide_banner -nostdin -v error -t "$SECONDS_TO_RUN" -f mjpeg \
-    -i "http://127.0.0.1:$PORT_FFMPEG/cgi-bin/mjpeg?stream=0&mode=live" -c copy -f null -)
+# A fresh server for this prefix, started here so that its pid is certain,
+# with the prefix's own processes (services, explorer) already up.
+start_server() {
+    "$SERVER_BIN" -k >/dev/null 2>&1 || true
+    sleep 0.5
+    "$SERVER_BIN" -f -p >/dev/null 2>&1 &
+    SERVER=$!
+    # Wine names the server's directory after the prefix's device and inode.
+    local socket
+    socket="/tmp/.wine-$(id -u)/server-$(printf '%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")/socket"
+    for _ in $(seq 100); do
+        [ -S "$socket" ] && break
+        sleep 0.1
+    done
+    (cd /tmp && "${WINE[@]}" cmd /c exit >/dev/null 2>&1) || true
+    sleep 2
+    kill -0 "$SERVER" 2>/dev/null || { echo "the Wine server for $WINEPREFIX did not stay up"; exit 1; }
+}
 
-python3 - "$driver_cpu" "$srv_before" "$srv_after" "$ffmpeg_cpu" "$SECONDS_TO_RUN" <<'PY'
+RESULTS="$WORK/results"
+: >"$RESULTS"
+run_driver() {  # label bin
+    local label=$1 bin=$2 port s0 s1 i0 i1 cpu frames
+    port=$(new_camera)
+    start_server
+    i0=$(cpu_of "$SERVER"); sleep 5; i1=$(cpu_of "$SERVER")
+    s0=$(cpu_of "$SERVER")
+    cpu=$(cd "$bin" && measure "${WINE[@]}" bench_MjpegHost.exe "$port" "$SECONDS_TO_RUN" 1280 720 33 2>"$WORK/out")
+    s1=$(cpu_of "$SERVER")
+    frames=$(awk '/^frames/ {print $2}' "$WORK/out")
+    stop_server
+    echo "$label $cpu $s0 $s1 $i0 $i1 ${frames:-0}" >>"$RESULTS"
+    echo "  $label: process $cpu s, server $(awk -v a="$s0" -v b="$s1" 'BEGIN {print b - a}') s, frames ${frames:-0}"
+}
+run_ffmpeg() {
+    local port cpu
+    port=$(new_camera)
+    cpu=$(measure ffmpeg -hide_banner -nostdin -v error -t "$SECONDS_TO_RUN" -f mjpeg \
+        -i "http://127.0.0.1:$port/cgi-bin/mjpeg?stream=0&mode=live" -c copy -f null - 2>/dev/null)
+    echo "ffmpeg $cpu 0 0 0 0 0" >>"$RESULTS"
+    echo "  ffmpeg: $cpu s"
+}
+
+echo "streams: 1280x720, 30 pictures/s, ${SECONDS_TO_RUN} s per run, $ROUNDS round(s), driver win$BITS"
+echo "driver: $AFTER_BIN${BEFORE_BIN:+ (before: $BEFORE_BIN)}"
+for round in $(seq "$ROUNDS"); do
+    echo "round $round"
+    [ -n "$BEFORE_BIN" ] && run_driver before "$BEFORE_BIN"
+    run_driver driver "$AFTER_BIN"
+    run_ffmpeg
+done
+
+python3 - "$RESULTS" "$SECONDS_TO_RUN" "$BITS" <<'PY'
 import sys
-driver, s0, s1, ff, secs = (float(a) for a in sys.argv[1:6])
-server = max(0.0, s1 - s0)
-per_min = lambda cpu: cpu * 60.0 / secs
-print("driver (bench_MjpegHost under wine64): %.2f CPU s per minute of stream (process %.2f + wine server %.2f)"
-      % (per_min(driver + server), per_min(driver), per_min(server)))
-print("ffmpeg -c copy -f null:                %.2f CPU s per minute of stream" % per_min(ff))
-if ff > 0:
-    print("ratio driver/ffmpeg: %.2f" % ((driver + server) / ff))
+from collections import defaultdict
+rows = defaultdict(list)
+for line in open(sys.argv[1]):
+    label, cpu, s0, s1, i0, i1, frames = line.split()
+    rows[label].append((float(cpu), max(0.0, float(s1) - float(s0)), max(0.0, float(i1) - float(i0)), int(frames)))
+secs = float(sys.argv[2])
+per_min = lambda v: v * 60.0 / secs
+ff = sum(r[0] for r in rows["ffmpeg"]) / max(1, len(rows["ffmpeg"]))
+for label in ("before", "driver"):
+    if not rows[label]:
+        continue
+    n = len(rows[label])
+    proc = sum(r[0] for r in rows[label]) / n
+    srv = sum(r[1] for r in rows[label]) / n
+    idle = sum(r[2] for r in rows[label]) / n
+    frames = sum(r[3] for r in rows[label]) / n
+    print("%-6s (bench_MjpegHost, win%s): %.2f CPU s per minute of stream (process %.2f + wine server %.2f;"
+          " server idle %.3f per minute), %.0f frames per run"
+          % (label, sys.argv[3], per_min(proc + srv), per_min(proc), per_min(srv), idle * 60.0 / 5.0, frames))
+    if ff > 0:
+        print("       ratio to ffmpeg: total %.2f, process alone %.2f" % ((proc + srv) / ff, proc / ff))
+print("ffmpeg -c copy -f null:           %.2f CPU s per minute of stream" % per_min(ff))
 PY
