@@ -26,7 +26,7 @@ bool CMJPEGChannelHTTP::IsSignalLost() {
 
 bool CMJPEGChannelHTTP::OpenStream() {
     if (!ConfigureStream()) return false;
-    if (m_stopEvent.Wait(0)) return false;
+    if (m_stopEvent.IsSet()) return false;
     Web::HTTP_REQUEST request("GET", kStreamResource);
     return Sender().SendRequest(request);
 }
@@ -57,14 +57,12 @@ uint32_t CMJPEGChannelHTTP::Run() {
 void CMJPEGChannelHTTP::ReadLoop() {
     Web::CHttpSender& sender = Sender();
     for (;;) {
-        if (m_stopEvent.Wait(0)) return;
-        // Block for the first byte, then take whatever else has arrived.
-        if (sender.ReadSome(m_buffer, 1, true) != 1) return;
-        if (m_stopEvent.Wait(0)) return;
-        const uint32_t available = sender.GetAvailableBytes();
-        // Nothing more buffered yet is no reason to drop the connection (and
-        // the byte already read): it only means the rest is still on its way.
-        if (available > 0 && sender.ReadSome(m_buffer, available, false) == 0) return;
+        if (m_stopEvent.IsSet()) return;
+        // One turn per arrival: everything that came since the last turn,
+        // in one piece, so a picture costs a few turns rather than a few
+        // calls per network read.
+        if (sender.ReadStream(m_buffer) == 0) return;
+        if (m_stopEvent.IsSet()) return;
         m_parser.ProcessData(m_buffer.data(), m_buffer.size());
         if (IsSignalLost()) return;
     }

@@ -24,7 +24,7 @@ public:
     void Interrupt() override;
 
     // CBaslerChannelHelper
-    bool IsStopRequested() override { return m_stopEvent.Wait(0); }
+    bool IsStopRequested() override { return m_stopEvent.IsSet(); }
     std::string GetEncoderType() override { return "JPEG"; }
     STREAM_SETTINGS GetStreamSettings() override { return m_settings; }
 

@@ -229,6 +229,105 @@ TEST_F(HttpSenderTest, CloseRequestFromAnotherThreadEndsABlockedReadBody) {
     server.ReleaseHangs();
 }
 
+std::string DrainStream(CHttpSender& sender) {
+    std::string all;
+    ByteArray piece = {'z'};
+    while (sender.ReadStream(piece) > 0) {
+        EXPECT_FALSE(piece.empty());
+        all += Text(piece);
+    }
+    EXPECT_TRUE(piece.empty());
+    return all;
+}
+
+TEST_F(HttpSenderTest, ReadStreamDeliversTheWholeBodyInArrivalPiecesThenZero) {
+    std::string body;
+    for (int i = 0; i < 20000; ++i)
+        body += static_cast<char>('a' + i % 26);
+    ScriptedAnswer answer = ScriptedAnswer::Ok(body);
+    answer.announceLength = false;
+    server.Push(answer);
+    CHttpSender sender(Device(server.Port()));
+    ByteArray none;
+    EXPECT_EQ(0u, sender.ReadStream(none));  // no request yet
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
+    EXPECT_EQ(body, DrainStream(sender));
+    EXPECT_EQ(0u, sender.ReadStream(none));
+}
+
+TEST_F(HttpSenderTest, ReadStreamEndsWithTheReceiveTimeOut) {
+    ScriptedAnswer answer = ScriptedAnswer::Ok("abc");
+    answer.announceLength = false;
+    answer.stallAfterBody = true;
+    server.Push(answer);
+    CHttpSender sender(Device(server.Port(), "", "", 1000));
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
+    auto reader = std::async(std::launch::async, [&] { return DrainStream(sender); });
+    ASSERT_EQ(std::future_status::ready, reader.wait_for(kWait));
+    EXPECT_EQ("abc", reader.get());
+    server.ReleaseHangs();
+}
+
+TEST_F(HttpSenderTest, CloseRequestFromAnotherThreadEndsABlockedReadStream) {
+    ScriptedAnswer answer = ScriptedAnswer::Ok("abc");
+    answer.announceLength = false;
+    answer.stallAfterBody = true;
+    server.Push(answer);
+    // A long time-out, so that only the close can end the wait in time.
+    CHttpSender sender(Device(server.Port(), "", "", 60000));
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
+    std::string first;
+    ByteArray piece;
+    while (first.size() < 3 && sender.ReadStream(piece) > 0)
+        first += Text(piece);
+    ASSERT_EQ("abc", first);
+
+    std::atomic<bool> entered{false};
+    auto reader = std::async(std::launch::async, [&] {
+        entered = true;
+        ByteArray more;
+        return sender.ReadStream(more);
+    });
+    while (!entered)
+        std::this_thread::sleep_for(milliseconds(10));
+    std::this_thread::sleep_for(milliseconds(300));
+    const auto closedAt = steady_clock::now();
+    sender.CloseRequest();
+    ASSERT_EQ(std::future_status::ready, reader.wait_for(kWait));
+    EXPECT_EQ(0u, reader.get());
+    EXPECT_LT(steady_clock::now() - closedAt, seconds(2));
+    EXPECT_EQ(0u, sender.ReadStream(piece));
+    server.ReleaseHangs();
+}
+
+TEST_F(HttpSenderTest, AStreamAfterAnAbandonedOneIsReadInFull) {
+    ScriptedAnswer stalled = ScriptedAnswer::Ok("first");
+    stalled.announceLength = false;
+    stalled.stallAfterBody = true;
+    server.Push(stalled);
+    ScriptedAnswer second = ScriptedAnswer::Ok("second stream");
+    second.announceLength = false;
+    server.Push(second);
+    CHttpSender sender(Device(server.Port(), "", "", 60000));
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/one")));
+    ByteArray piece;
+    ASSERT_GT(sender.ReadStream(piece), 0u);
+    // Leaves the reading side waiting on the stalled response.
+    std::this_thread::sleep_for(milliseconds(200));
+    sender.CloseRequest();
+
+    auto later = std::async(std::launch::async, [&] {
+        if (!sender.SendRequest(HTTP_REQUEST("GET", "/two"))) return std::string("send failed");
+        return DrainStream(sender);
+    });
+    // The first response's connection ends only now; the second stream
+    // must not be lost to the read that was still waiting on it.
+    std::this_thread::sleep_for(milliseconds(300));
+    server.ReleaseHangs();
+    ASSERT_EQ(std::future_status::ready, later.wait_for(kWait));
+    EXPECT_EQ("second stream", later.get());
+}
+
 TEST_F(HttpSenderTest, ConnectionIsReusedAcrossRequests) {
     server.Push(ScriptedAnswer::Ok("one"));
     server.Push(ScriptedAnswer::Ok("two"));
