@@ -116,27 +116,58 @@ start_server() {
     kill -0 "$SERVER" 2>/dev/null || { echo "the Wine server for $WINEPREFIX did not stay up"; exit 1; }
 }
 
+# Runs the host and prints "whole streaming-process server-whole
+# server-streaming frames": CPU seconds of the host with its descendants for
+# the whole run (Wine's start-up included), of the host process between its
+# "streaming" and "stopping" lines, and of the Wine server over both spans.
+run_host() {  # server-pid command...
+    python3 - "$@" <<'PY'
+import resource, subprocess, sys
+server = sys.argv[1]
+def cpu(pid):
+    try:
+        f = open("/proc/%s/stat" % pid).read().rsplit(")", 1)[1].split()
+        return (int(f[11]) + int(f[12])) / 100.0
+    except (OSError, IndexError, ValueError):
+        return 0.0
+s0 = cpu(server)
+p = subprocess.Popen(sys.argv[2:], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+marks = {}
+frames = 0
+for line in p.stdout:
+    word = line.split()
+    if not word:
+        continue
+    if word[0] in ("streaming", "stopping"):
+        marks[word[0]] = (cpu(p.pid), cpu(server))
+    elif word[0] == "frames":
+        frames = int(word[1])
+p.wait()
+s1 = cpu(server)
+r = resource.getrusage(resource.RUSAGE_CHILDREN)
+a, b = marks.get("streaming", (0, 0)), marks.get("stopping", (0, 0))
+print(round(r.ru_utime + r.ru_stime, 3), round(b[0] - a[0], 3), round(s1 - s0, 3), round(b[1] - a[1], 3), frames)
+PY
+}
+
 RESULTS="$WORK/results"
 : >"$RESULTS"
 run_driver() {  # label bin
-    local label=$1 bin=$2 port s0 s1 i0 i1 cpu frames
+    local label=$1 bin=$2 port i0 i1 whole proc srv_whole srv frames
     port=$(new_camera)
     start_server
     i0=$(cpu_of "$SERVER"); sleep 5; i1=$(cpu_of "$SERVER")
-    s0=$(cpu_of "$SERVER")
-    cpu=$(cd "$bin" && measure "${WINE[@]}" bench_MjpegHost.exe "$port" "$SECONDS_TO_RUN" 1280 720 33 2>"$WORK/out")
-    s1=$(cpu_of "$SERVER")
-    frames=$(awk '/^frames/ {print $2}' "$WORK/out")
+    read -r whole proc srv_whole srv frames < <(cd "$bin" && run_host "$SERVER" "${WINE[@]}" bench_MjpegHost.exe "$port" "$SECONDS_TO_RUN" 1280 720 33)
     stop_server
-    echo "$label $cpu $s0 $s1 $i0 $i1 ${frames:-0}" >>"$RESULTS"
-    echo "  $label: process $cpu s, server $(awk -v a="$s0" -v b="$s1" 'BEGIN {print b - a}') s, frames ${frames:-0}"
+    echo "$label $whole $proc $srv_whole $srv $i0 $i1 ${frames:-0}" >>"$RESULTS"
+    echo "  $label: whole run: process $whole s + server $srv_whole s; while streaming: process $proc s + server $srv s; frames ${frames:-0}"
 }
 run_ffmpeg() {
     local port cpu
     port=$(new_camera)
     cpu=$(measure ffmpeg -hide_banner -nostdin -v error -t "$SECONDS_TO_RUN" -f mjpeg \
         -i "http://127.0.0.1:$port/cgi-bin/mjpeg?stream=0&mode=live" -c copy -f null - 2>/dev/null)
-    echo "ffmpeg $cpu 0 0 0 0 0" >>"$RESULTS"
+    echo "ffmpeg $cpu $cpu 0 0 0 0 0" >>"$RESULTS"
     echo "  ffmpeg: $cpu s"
 }
 
@@ -154,23 +185,25 @@ import sys
 from collections import defaultdict
 rows = defaultdict(list)
 for line in open(sys.argv[1]):
-    label, cpu, s0, s1, i0, i1, frames = line.split()
-    rows[label].append((float(cpu), max(0.0, float(s1) - float(s0)), max(0.0, float(i1) - float(i0)), int(frames)))
+    label, *values = line.split()
+    rows[label].append([float(v) for v in values])
 secs = float(sys.argv[2])
+def mean(label, i):
+    return sum(r[i] for r in rows[label]) / max(1, len(rows[label]))
 per_min = lambda v: v * 60.0 / secs
-ff = sum(r[0] for r in rows["ffmpeg"]) / max(1, len(rows["ffmpeg"]))
+ff = mean("ffmpeg", 0)
+print("CPU seconds per minute of stream (mean of %d round(s)):" % max(1, len(rows["ffmpeg"])))
+print("  ffmpeg -c copy -f null:  %.2f" % per_min(ff))
 for label in ("before", "driver"):
     if not rows[label]:
         continue
-    n = len(rows[label])
-    proc = sum(r[0] for r in rows[label]) / n
-    srv = sum(r[1] for r in rows[label]) / n
-    idle = sum(r[2] for r in rows[label]) / n
-    frames = sum(r[3] for r in rows[label]) / n
-    print("%-6s (bench_MjpegHost, win%s): %.2f CPU s per minute of stream (process %.2f + wine server %.2f;"
-          " server idle %.3f per minute), %.0f frames per run"
-          % (label, sys.argv[3], per_min(proc + srv), per_min(proc), per_min(srv), idle * 60.0 / 5.0, frames))
-    if ff > 0:
-        print("       ratio to ffmpeg: total %.2f, process alone %.2f" % ((proc + srv) / ff, proc / ff))
-print("ffmpeg -c copy -f null:           %.2f CPU s per minute of stream" % per_min(ff))
+    whole, proc, srv_whole, srv = (mean(label, i) for i in range(4))
+    idle = (mean(label, 5) - mean(label, 4)) * 60.0 / 5.0
+    print("  %-6s win%s whole run: %.2f (process %.2f + wine server %.2f), ratio to ffmpeg %.2f, process alone %.2f"
+          % (label, sys.argv[3], per_min(whole + srv_whole), per_min(whole), per_min(srv_whole),
+             (whole + srv_whole) / ff if ff else 0, whole / ff if ff else 0))
+    print("  %-6s win%s streaming: %.2f (process %.2f + wine server %.2f), ratio to ffmpeg %.2f, process alone %.2f;"
+          " %.0f frames per run; idle server %.3f"
+          % (label, sys.argv[3], per_min(proc + srv), per_min(proc), per_min(srv),
+             (proc + srv) / ff if ff else 0, proc / ff if ff else 0, mean(label, 6), idle))
 PY
