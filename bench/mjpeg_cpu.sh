@@ -32,56 +32,22 @@ SECONDS_TO_RUN="${1:-60}"
 ROUNDS="${2:-1}"
 BITS="${HALVENCAP_BITS:-64}"
 case "$BITS" in
-    64) WINE=(/usr/lib/wine/wine64); DEFAULT_BIN="$ROOT/build/win64/bin" ;;
-    32) WINE=("$ROOT/scripts/wine32.sh"); DEFAULT_BIN="$ROOT/build/win32/bin" ;;
-    *) echo "HALVENCAP_BITS must be 64 or 32"; exit 2 ;;
+    64) DEFAULT_BIN="$ROOT/build/win64/bin" ;;
+    32) DEFAULT_BIN="$ROOT/build/win32/bin" ;;
 esac
-AFTER_BIN="${HALVENCAP_BIN:-$DEFAULT_BIN}"
+AFTER_BIN="${HALVENCAP_BIN:-${DEFAULT_BIN:-}}"
 BEFORE_BIN="${HALVENCAP_BIN_BEFORE:-}"
-export WINEDEBUG=-all
-export WINEPREFIX="${HALVENCAP_BENCH_PREFIX:-$ROOT/build/bench-prefix}"
-SERVER_BIN=/usr/lib/wine/wineserver64
-[ -x "$SERVER_BIN" ] || SERVER_BIN=/usr/lib/wine/wineserver32
 WORK="$(mktemp -d /tmp/halvencap-bench.XXXXXX)"
-SIM=
-SERVER=
-
-stop_server() {
-    if [ -n "$SERVER" ]; then
-        "$SERVER_BIN" -k >/dev/null 2>&1 || true
-        wait "$SERVER" 2>/dev/null || true
-        SERVER=
-    fi
-}
-cleanup() {
-    stop_server
-    [ -n "$SIM" ] && { kill "$SIM" 2>/dev/null; wait "$SIM" 2>/dev/null; }
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+source "$ROOT/bench/wine_bench_lib.sh"
+trap bench_cleanup EXIT
 
 for bin in "$AFTER_BIN" $BEFORE_BIN; do
     [ -f "$bin/bench_MjpegHost.exe" ] && [ -f "$bin/Halvencap.dll" ] \
         || { echo "no bench_MjpegHost.exe and Halvencap.dll in $bin: build the win$BITS configuration first"; exit 1; }
 done
-
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "creating the benchmark's Wine prefix $WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    WINEARCH=win64 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
-    "$SERVER_BIN" -w 2>/dev/null || true
-fi
-
-python3 "$ROOT/tools/camsim/camsim.py" --control-port 0 --port-file "$WORK/port" --parent-pid $$ >"$WORK/sim.log" 2>&1 &
-SIM=$!
-for _ in $(seq 100); do [ -s "$WORK/port" ] && break; sleep 0.1; done
-CONTROL=$(cat "$WORK/port")
-new_camera() { python3 - "$CONTROL" <<'PY'
-import sys, urllib.request
-body = urllib.request.urlopen("http://127.0.0.1:%s/new?width=1280&height=720&fps=30" % sys.argv[1]).read().decode()
-print(dict(kv.split("=") for kv in body.split())["port"])
-PY
-}
+ensure_prefix
+start_sim
+camera_port() { new_camera "width=1280&height=720&fps=30" | awk '{print $2}'; }
 
 measure() {  # command... ; prints the user+system CPU seconds of the command and its descendants
     python3 - "$@" <<'PY'
@@ -91,29 +57,6 @@ sys.stderr.write(done.stdout)
 r = resource.getrusage(resource.RUSAGE_CHILDREN)
 print(round(r.ru_utime + r.ru_stime, 3))
 PY
-}
-
-cpu_of() {  # pid: user+system CPU seconds so far
-    awk '{printf "%.3f\n", ($14+$15)/100}' "/proc/$1/stat" 2>/dev/null || echo 0
-}
-
-# A fresh server for this prefix, started here so that its pid is certain,
-# with the prefix's own processes (services, explorer) already up.
-start_server() {
-    "$SERVER_BIN" -k >/dev/null 2>&1 || true
-    sleep 0.5
-    "$SERVER_BIN" -f -p >/dev/null 2>&1 &
-    SERVER=$!
-    # Wine names the server's directory after the prefix's device and inode.
-    local socket
-    socket="/tmp/.wine-$(id -u)/server-$(printf '%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")/socket"
-    for _ in $(seq 100); do
-        [ -S "$socket" ] && break
-        sleep 0.1
-    done
-    (cd /tmp && "${WINE[@]}" cmd /c exit >/dev/null 2>&1) || true
-    sleep 2
-    kill -0 "$SERVER" 2>/dev/null || { echo "the Wine server for $WINEPREFIX did not stay up"; exit 1; }
 }
 
 # Runs the host and prints "whole streaming-process server-whole
@@ -154,7 +97,7 @@ RESULTS="$WORK/results"
 : >"$RESULTS"
 run_driver() {  # label bin
     local label=$1 bin=$2 port i0 i1 whole proc srv_whole srv frames
-    port=$(new_camera)
+    port=$(camera_port)
     start_server
     i0=$(cpu_of "$SERVER"); sleep 5; i1=$(cpu_of "$SERVER")
     read -r whole proc srv_whole srv frames < <(cd "$bin" && run_host "$SERVER" "${WINE[@]}" bench_MjpegHost.exe "$port" "$SECONDS_TO_RUN" 1280 720 33)
@@ -164,7 +107,7 @@ run_driver() {  # label bin
 }
 run_ffmpeg() {
     local port cpu
-    port=$(new_camera)
+    port=$(camera_port)
     cpu=$(measure ffmpeg -hide_banner -nostdin -v error -t "$SECONDS_TO_RUN" -f mjpeg \
         -i "http://127.0.0.1:$port/cgi-bin/mjpeg?stream=0&mode=live" -c copy -f null - 2>/dev/null)
     echo "ffmpeg $cpu $cpu 0 0 0 0 0" >>"$RESULTS"

@@ -1,7 +1,8 @@
 // A minimal recording-server stand-in for CPU measurements: loads
 // Halvencap.dll by path, opens one driver with one Motion JPEG channel per
 // camera port given and counts (then discards) the frames for a given time,
-// like "ffmpeg -c copy -f null". Says "streaming <n>" once the channels run
+// like "ffmpeg -c copy -f null". Says "loaded" before the first driver is
+// created, "streaming <n>" once the channels run
 // and "stopping" before they stop; then one line per channel and the totals.
 //   bench_MjpegHost.exe <port>[,<port>...] <seconds> [width height interval]
 #include <atomic>
@@ -112,6 +113,9 @@ int main(int argc, char** argv) {
     if (dll == nullptr) return 1;
     auto create = reinterpret_cast<void* (*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "CreateIPCaptureEx3")));
     auto destroy = reinterpret_cast<void (*)(void*)>(reinterpret_cast<void*>(GetProcAddress(dll, "DeleteIPCaptureEx3")));
+    // Memory and threads before any driver exists, for per-channel figures.
+    std::printf("loaded\n");
+    std::fflush(stdout);
     // One driver (one camera) per port, one Motion JPEG channel each, as a
     // recording server with many cameras has them.
     Sink sink;
