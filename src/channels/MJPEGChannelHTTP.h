@@ -39,8 +39,9 @@ private:
     void ReadLoop();
     bool IsSignalLost();
 
+    // Fed on the sender's reading thread while ReadLoop waits: one thread
+    // at a time, never both.
     CJpegMediaParser m_parser;
-    Web::ByteArray m_buffer;
 };
 
 }  // namespace zentavo

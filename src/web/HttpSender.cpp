@@ -244,6 +244,10 @@ uint32_t CHttpSender::ReadStream(ByteArray& out) {
     return m_pump.Take(m_request.load(), out);
 }
 
+bool CHttpSender::ReadStreamInto(IStreamSink& sink) {
+    return m_pump.Drive(m_request.load(), sink);
+}
+
 DWORD CHttpSender::ReadAvailable(HINTERNET request, uint8_t* buffer, DWORD capacity) {
     // Waiting for data first and then asking only for what is there keeps
     // every WinHTTP implementation from holding the read until the whole

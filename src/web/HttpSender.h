@@ -29,6 +29,10 @@ public:
     // the end of the body, on failure and once CloseRequest was called. A
     // body read this way is not read with ReadSome or ReadBody as well.
     uint32_t ReadStream(ByteArray& out);
+    // The same body handed to sink on the reading thread itself, each piece
+    // as it arrives, until the body ends, a read fails, the sink refuses or
+    // CloseRequest is called. False when there was no request to read.
+    bool ReadStreamInto(IStreamSink& sink);
 
     uint32_t StatusCode() const { return m_statusCode; }
     uint32_t ContentLength() const { return m_contentLength; }

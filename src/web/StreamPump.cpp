@@ -56,28 +56,34 @@ bool CStreamPump::StartThread() {
     return true;
 }
 
+// Called with the lock held.
+bool CStreamPump::Begin(HINTERNET request, IStreamSink* sink) {
+    if (!StartThread())
+        return false;
+    m_stream = nullptr;  // ends the reading of any other request
+    WakeAllConditionVariable(&m_changed);
+    // The thread may still be in a read of an earlier request that was
+    // abandoned; Cancel releases this wait as well.
+    while (!m_cancelled && (m_pumped != nullptr || m_job != nullptr))
+        SleepConditionVariableSRW(&m_changed, &m_lock, INFINITE, 0);
+    if (m_cancelled)
+        return false;
+    m_stream = request;
+    m_job = request;
+    m_sink = sink;
+    m_ended = false;
+    m_arrived.clear();
+    WakeAllConditionVariable(&m_changed);
+    return true;
+}
+
 uint32_t CStreamPump::Take(HINTERNET request, ByteArray& out) {
     out.clear();
     CExclusive lock(m_lock);
     if (m_cancelled || m_stopping || request == nullptr)
         return 0;
-    if (m_stream != request) {
-        if (!StartThread())
-            return 0;
-        m_stream = nullptr;  // ends the pumping of any other request
-        WakeAllConditionVariable(&m_changed);
-        // The thread may still be in a read of an earlier request that was
-        // abandoned; Cancel releases this wait as well.
-        while (!m_cancelled && (m_pumped != nullptr || m_job != nullptr))
-            SleepConditionVariableSRW(&m_changed, &m_lock, INFINITE, 0);
-        if (m_cancelled)
-            return 0;
-        m_stream = request;
-        m_job = request;
-        m_ended = false;
-        m_arrived.clear();
-        WakeAllConditionVariable(&m_changed);
-    }
+    if ((m_stream != request || m_sink != nullptr) && !Begin(request, nullptr))
+        return 0;
     while (!m_cancelled && !m_ended && m_arrived.empty())
         SleepConditionVariableSRW(&m_changed, &m_lock, INFINITE, 0);
     if (m_cancelled || m_arrived.empty())
@@ -85,10 +91,24 @@ uint32_t CStreamPump::Take(HINTERNET request, ByteArray& out) {
     // Swapping keeps both buffers' capacity: after the first turns no turn
     // allocates.
     out.swap(m_arrived);
-    const bool wasFull = out.size() >= kAheadLimit;
-    if (wasFull)
+    if (out.size() >= kAheadLimit)
         WakeAllConditionVariable(&m_changed);
     return static_cast<uint32_t>(out.size());
+}
+
+bool CStreamPump::Drive(HINTERNET request, IStreamSink& sink) {
+    CExclusive lock(m_lock);
+    if (m_cancelled || m_stopping || request == nullptr || !Begin(request, &sink))
+        return false;
+    while (!m_cancelled && !m_ended)
+        SleepConditionVariableSRW(&m_changed, &m_lock, INFINITE, 0);
+    // Cancelled: a block being handed over finishes first; no other starts.
+    if (m_stream == request)
+        m_stream = nullptr;
+    while (m_inSink)
+        SleepConditionVariableSRW(&m_changed, &m_lock, INFINITE, 0);
+    m_sink = nullptr;
+    return true;
 }
 
 bool CStreamPump::Cancel(HINTERNET request) {
@@ -138,7 +158,7 @@ void CStreamPump::Run() {
 // Called and returning with the lock held.
 void CStreamPump::Pump(HINTERNET request, uint8_t* block) {
     for (;;) {
-        while (m_stream == request && !m_stopping && m_arrived.size() >= kAheadLimit)
+        while (m_stream == request && !m_stopping && m_sink == nullptr && m_arrived.size() >= kAheadLimit)
             SleepConditionVariableSRW(&m_changed, &m_lock, INFINITE, 0);
         if (m_stream != request || m_stopping)
             return;  // abandoned; whoever cancelled has closed the handle
@@ -170,8 +190,27 @@ void CStreamPump::Pump(HINTERNET request, uint8_t* block) {
             WakeAllConditionVariable(&m_changed);
             return;
         }
+        got = std::min<DWORD>(got, kBlock);
+        if (m_sink != nullptr) {
+            IStreamSink* sink = m_sink;
+            m_inSink = true;
+            bool more;
+            {
+                CUnlocked unlocked(m_lock);
+                more = sink->OnStreamData(block, got);
+            }
+            m_inSink = false;
+            if (!more)
+                m_ended = true;
+            // Drive waits for the end, or after Cancel for the sink to be left.
+            if (!more || m_stream != request)
+                WakeAllConditionVariable(&m_changed);
+            if (!more)
+                return;
+            continue;
+        }
         const bool wasEmpty = m_arrived.empty();
-        m_arrived.insert(m_arrived.end(), block, block + std::min<DWORD>(got, kBlock));
+        m_arrived.insert(m_arrived.end(), block, block + got);
         // A consumer waits only for an empty buffer.
         if (wasEmpty)
             WakeAllConditionVariable(&m_changed);

@@ -1,13 +1,15 @@
 // Reads an endless response body (a camera's live stream) on a thread of
-// its own, in blocks as large as what has arrived, and hands the bytes to
-// the consumer in one piece per turn. The consumer never sits in a WinHTTP
-// call itself, so Cancel releases it at once even where closing a request
-// handle does not end a synchronous wait for data (Wine lets such a wait run
-// on until data comes or its receive time-out passes).
+// its own, in blocks as large as what has arrived. Either the reading thread
+// hands every block to a sink itself (Drive: no thread switch per block), or
+// it collects the blocks for a consumer that takes them in one piece per
+// turn (Take). The caller never sits in a WinHTTP call itself, so Cancel
+// releases it at once even where closing a request handle does not end a
+// synchronous wait for data (Wine lets such a wait run on until data comes
+// or its receive time-out passes).
 //
-// The hand-over uses a slim reader/writer lock and a condition variable:
+// The threads meet at a slim reader/writer lock and a condition variable:
 // on Windows and under Wine both wait in user space (no kernel object, no
-// Wine server round trip), which matters at one hand-over per network read.
+// Wine server round trip).
 #pragma once
 
 #include <cstdint>
@@ -20,6 +22,7 @@
 #include <winhttp.h>
 
 #include "web/HttpRequest.h"
+#include "web/IStreamSink.h"
 
 namespace Web {
 
@@ -43,6 +46,11 @@ public:
     // failure or time-out, and once cancelled. One request at a time: a
     // different request ends the pumping of the previous one.
     uint32_t Take(HINTERNET request, ByteArray& out);
+    // Reads request's body into sink, on the reading thread, until the body
+    // ends, a read fails or times out, the sink refuses or Cancel is called;
+    // returns false when it did not start. When it returns, the sink is not
+    // being called and will not be called again.
+    bool Drive(HINTERNET request, IStreamSink& sink);
     // Stops pumping request, releases a waiting Take at once and refuses
     // later ones until Rearm. Returns true when the caller is to close the
     // handle; false when the pump is inside a WinHTTP call on it and closes
@@ -56,6 +64,8 @@ public:
 
 private:
     bool StartThread();
+    // Makes request the stream being read; false when cancelled meanwhile.
+    bool Begin(HINTERNET request, IStreamSink* sink);
     void Pump(HINTERNET request, uint8_t* block);
 
     SRWLOCK m_lock = SRWLOCK_INIT;
@@ -69,6 +79,8 @@ private:
     bool m_inCall = false;           // the thread is inside a WinHTTP call on m_pumped
     bool m_closeAfterCall = false;   // Cancel left closing m_pumped to the thread
     bool m_ended = false;            // m_stream's body ended or failed
+    IStreamSink* m_sink = nullptr;   // Drive's sink; null for Take
+    bool m_inSink = false;           // the thread is inside m_sink
     ByteArray m_arrived;             // read, not taken yet
 };
 

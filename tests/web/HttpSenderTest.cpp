@@ -3,6 +3,8 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "support/ScriptedHttpServer.h"
@@ -326,6 +328,85 @@ TEST_F(HttpSenderTest, AStreamAfterAnAbandonedOneIsReadInFull) {
     server.ReleaseHangs();
     ASSERT_EQ(std::future_status::ready, later.wait_for(kWait));
     EXPECT_EQ("second stream", later.get());
+}
+
+class RecordingSink : public Web::IStreamSink {
+public:
+    explicit RecordingSink(size_t stopAfter = 0) : m_stopAfter(stopAfter) {}
+    bool OnStreamData(const uint8_t* data, size_t size) override {
+        EXPECT_GT(size, 0u);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_text.append(reinterpret_cast<const char*>(data), size);
+        m_threads.insert(std::this_thread::get_id());
+        return m_stopAfter == 0 || m_text.size() < m_stopAfter;
+    }
+    std::string Text() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_text;
+    }
+    bool CalledOn(std::thread::id id) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_threads.count(id) != 0;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::string m_text;
+    std::set<std::thread::id> m_threads;
+    size_t m_stopAfter;
+};
+
+TEST_F(HttpSenderTest, ReadStreamIntoHandsTheWholeBodyToTheSinkOnTheReadingThread) {
+    std::string body;
+    for (int i = 0; i < 50000; ++i)
+        body += static_cast<char>('a' + i % 26);
+    ScriptedAnswer answer = ScriptedAnswer::Ok(body);
+    answer.announceLength = false;
+    server.Push(answer);
+    CHttpSender sender(Device(server.Port()));
+    RecordingSink sink;
+    EXPECT_FALSE(sender.ReadStreamInto(sink));  // no request yet
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
+    EXPECT_TRUE(sender.ReadStreamInto(sink));
+    EXPECT_EQ(body, sink.Text());
+    EXPECT_FALSE(sink.CalledOn(std::this_thread::get_id()));
+}
+
+TEST_F(HttpSenderTest, ASinkThatRefusesEndsTheReading) {
+    ScriptedAnswer answer = ScriptedAnswer::Ok("abc");
+    answer.announceLength = false;
+    answer.stallAfterBody = true;
+    server.Push(answer);
+    CHttpSender sender(Device(server.Port(), "", "", 60000));
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
+    RecordingSink sink(1);
+    auto reader = std::async(std::launch::async, [&] { return sender.ReadStreamInto(sink); });
+    ASSERT_EQ(std::future_status::ready, reader.wait_for(kWait));
+    EXPECT_TRUE(reader.get());
+    EXPECT_EQ("abc", sink.Text());
+    server.ReleaseHangs();
+}
+
+TEST_F(HttpSenderTest, CloseRequestFromAnotherThreadEndsReadStreamInto) {
+    ScriptedAnswer answer = ScriptedAnswer::Ok("abc");
+    answer.announceLength = false;
+    answer.stallAfterBody = true;
+    server.Push(answer);
+    CHttpSender sender(Device(server.Port(), "", "", 60000));
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
+    RecordingSink sink;
+    auto reader = std::async(std::launch::async, [&] { return sender.ReadStreamInto(sink); });
+    const auto deadline = steady_clock::now() + kWait;
+    while (sink.Text().size() < 3 && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(10));
+    ASSERT_EQ("abc", sink.Text());
+    std::this_thread::sleep_for(milliseconds(300));
+    const auto closedAt = steady_clock::now();
+    sender.CloseRequest();
+    ASSERT_EQ(std::future_status::ready, reader.wait_for(kWait));
+    EXPECT_TRUE(reader.get());
+    EXPECT_LT(steady_clock::now() - closedAt, seconds(2));
+    server.ReleaseHangs();
 }
 
 TEST_F(HttpSenderTest, ConnectionIsReusedAcrossRequests) {
