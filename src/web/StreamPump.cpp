@@ -197,7 +197,11 @@ void CStreamPump::Pump(HINTERNET request, uint8_t* block) {
             bool more;
             {
                 CUnlocked unlocked(m_lock);
-                more = sink->OnStreamData(block, got);
+                try {
+                    more = sink->OnStreamData(block, got);
+                } catch (...) {
+                    more = false;  // nothing may leave this thread: the sink's failure ends the stream
+                }
             }
             m_inSink = false;
             if (!more)
