@@ -1,43 +1,53 @@
 #!/usr/bin/env bash
 # CPU cost of receiving Motion JPEG: the driver (Halvencap.dll in a minimal
-# host, bench_MjpegHost, under wine64, frames counted and dropped) and ffmpeg
-# copying the same simulator
-# stream (1280x720, 30 pictures a second), side by side for the same time.
-# Reports CPU seconds per minute of stream for each and the ratio.
+# host, bench_MjpegHost, frames counted and dropped) and ffmpeg copying the
+# same simulator stream (1280x720, 30 pictures a second) for the same time.
+# Reports CPU seconds per minute of stream, the driver's split into its own
+# process and the Wine server, and the ratio to ffmpeg.
 #
-#   bench/mjpeg_cpu.sh [SECONDS]      (default 60)
+#   bench/mjpeg_cpu.sh [SECONDS] [ROUNDS]      (defaults 60 and 1)
 #
-# Needs a win64 build with bench_MjpegHost.exe (build/win64/bin, or $HALVENCAP_BIN):
-#   ninja -C build/win64 Halvencap bench_MjpegHost
+# Environment:
+#   HALVENCAP_BITS=64|32   which build runs (default 64): 64 under wine64,
+#                          32 under wine32 through scripts/wine32.sh
+#   HALVENCAP_BIN          the build's bin directory (default build/win64/bin
+#                          or build/win32/bin)
+#   HALVENCAP_BIN_BEFORE   a second bin directory (an older build) measured in
+#                          the same rounds, alternating with HALVENCAP_BIN, so
+#                          that both see the same machine load
+#   HALVENCAP_BENCH_PREFIX Wine prefix used only by this benchmark (default
+#                          build/bench-prefix; created on first use)
+#
+# The Wine server is started by this script for its own prefix before every
+# run and stopped after it, so its pid is known and its CPU time belongs to
+# that run alone; its idle rate (services of the prefix, nothing running) is
+# measured first and reported, not subtracted.
+#
+# Needs bench_MjpegHost.exe next to Halvencap.dll:
+#   ninja -C build/win64 Halvencap bench_MjpegHost      (or build/win32)
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 SECONDS_TO_RUN="${1:-60}"
-BIN="${HALVENCAP_BIN:-$ROOT/build/win64/bin}"
-export WINEDEBUG=-all
-export WINEPREFIX="${HALVENCAP_WINEPREFIX64:-$ROOT/build/wine64-prefix}"
+ROUNDS="${2:-1}"
+BITS="${HALVENCAP_BITS:-64}"
+case "$BITS" in
+    64) DEFAULT_BIN="$ROOT/build/win64/bin" ;;
+    32) DEFAULT_BIN="$ROOT/build/win32/bin" ;;
+esac
+AFTER_BIN="${HALVENCAP_BIN:-${DEFAULT_BIN:-}}"
+BEFORE_BIN="${HALVENCAP_BIN_BEFORE:-}"
 WORK="$(mktemp -d /tmp/halvencap-bench.XXXXXX)"
-trap 'kill $SIM 2>/dev/null; wait $SIM 2>/dev/null; rm -rf "$WORK"' EXIT
+source "$ROOT/bench/wine_bench_lib.sh"
+trap bench_cleanup EXIT
 
-[ -f "$BIN/bench_MjpegHost.exe" ] || { echo "no $BIN/bench_MjpegHost.exe: build the win64 configuration first"; exit 1; }
-
-# Two cameras with the same stream, one per receiver, so neither waits for the other.
-python3 "$ROOT/tools/camsim/camsim.py" --control-port 0 --port-file "$WORK/port" --parent-pid $$ >"$WORK/sim.log" 2>&1 &
-SIM=$!
-for _ in $(seq 100); do [ -s "$WORK/port" ] && break; sleep 0.1; done
-CONTROL=$(cat "$WORK/port")
-new_camera() { python3 - "$CONTROL" <<'PY'
-import sys, urllib.request
-body = urllib.request.urlopen("http://127.0.0.1:%s/new?width=1280&height=720&fps=30" % sys.argv[1]).read().decode()
-print(dict(kv.split("=") for kv in body.split())["port"])
-PY
-}
-PORT_DRIVER=$(new_camera)
-PORT_FFMPEG=$(new_camera)
-
-# Keep the wine server up so its start-up is not charged to the driver.
-(cd /tmp && /usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1) || true  # starts the wine server
-
+for bin in "$AFTER_BIN" $BEFORE_BIN; do
+    [ -f "$bin/bench_MjpegHost.exe" ] && [ -f "$bin/Halvencap.dll" ] \
+        || { echo "no bench_MjpegHost.exe and Halvencap.dll in $bin: build the win$BITS configuration first"; exit 1; }
+done
+ensure_prefix
+start_sim
+camera_port() { new_camera "width=1280&height=720&fps=30" | awk '{print $2}'; }
 
 measure() {  # command... ; prints the user+system CPU seconds of the command and its descendants
     python3 - "$@" <<'PY'
@@ -49,28 +59,94 @@ print(round(r.ru_utime + r.ru_stime, 3))
 PY
 }
 
-# The wine server's own CPU time counts for the driver: sample it around the run.
-server_cpu() {
-    local pid
-    pid=$(pgrep -n wineserver || true)
-    [ -n "$pid" ] && awk '{printf "%.3f\n", ($14+$15)/100}' /proc/$pid/stat || echo 0
+# Runs the host and prints "whole streaming-process server-whole
+# server-streaming frames": CPU seconds of the host with its descendants for
+# the whole run (Wine's start-up included), of the host process between its
+# "streaming" and "stopping" lines, and of the Wine server over both spans.
+run_host() {  # server-pid command...
+    python3 - "$@" <<'PY'
+import resource, subprocess, sys
+server = sys.argv[1]
+def cpu(pid):
+    try:
+        f = open("/proc/%s/stat" % pid).read().rsplit(")", 1)[1].split()
+        return (int(f[11]) + int(f[12])) / 100.0
+    except (OSError, IndexError, ValueError):
+        return 0.0
+s0 = cpu(server)
+p = subprocess.Popen(sys.argv[2:], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+marks = {}
+frames = 0
+for line in p.stdout:
+    word = line.split()
+    if not word:
+        continue
+    if word[0] in ("streaming", "stopping"):
+        marks[word[0]] = (cpu(p.pid), cpu(server))
+    elif word[0] == "frames":
+        frames = int(word[1])
+p.wait()
+s1 = cpu(server)
+r = resource.getrusage(resource.RUSAGE_CHILDREN)
+a, b = marks.get("streaming", (0, 0)), marks.get("stopping", (0, 0))
+print(round(r.ru_utime + r.ru_stime, 3), round(b[0] - a[0], 3), round(s1 - s0, 3), round(b[1] - a[1], 3), frames)
+PY
 }
 
-echo "streams: 1280x720, 30 pictures/s, ${SECONDS_TO_RUN} s each"
-srv_before=$(server_cpu)
-driver_cpu=$(cd "$BIN" && measure /usr/lib/wine/wine64 bench_MjpegHost.exe "$PORT_DRIVER" "$SECONDS_TO_RUN" 1280 720 33)
-srv_after=$(server_cpu)
-ffmpeg_cpu=$(measure ffmpeg -hide_banner -nostdin -v error -t "$SECONDS_TO_RUN" -f mjpeg \
-    -i "http://127.0.0.1:$PORT_FFMPEG/cgi-bin/mjpeg?stream=0&mode=live" -c copy -f null -)
+RESULTS="$WORK/results"
+: >"$RESULTS"
+run_driver() {  # label bin
+    local label=$1 bin=$2 port i0 i1 whole proc srv_whole srv frames
+    port=$(camera_port)
+    start_server
+    i0=$(cpu_of "$SERVER"); sleep 5; i1=$(cpu_of "$SERVER")
+    read -r whole proc srv_whole srv frames < <(cd "$bin" && run_host "$SERVER" "${WINE[@]}" bench_MjpegHost.exe "$port" "$SECONDS_TO_RUN" 1280 720 33)
+    stop_server
+    echo "$label $whole $proc $srv_whole $srv $i0 $i1 ${frames:-0}" >>"$RESULTS"
+    echo "  $label: whole run: process $whole s + server $srv_whole s; while streaming: process $proc s + server $srv s; frames ${frames:-0}"
+}
+run_ffmpeg() {
+    local port cpu
+    port=$(camera_port)
+    cpu=$(measure ffmpeg -hide_banner -nostdin -v error -t "$SECONDS_TO_RUN" -f mjpeg \
+        -i "http://127.0.0.1:$port/cgi-bin/mjpeg?stream=0&mode=live" -c copy -f null - 2>/dev/null)
+    echo "ffmpeg $cpu $cpu 0 0 0 0 0" >>"$RESULTS"
+    echo "  ffmpeg: $cpu s"
+}
 
-python3 - "$driver_cpu" "$srv_before" "$srv_after" "$ffmpeg_cpu" "$SECONDS_TO_RUN" <<'PY'
+echo "streams: 1280x720, 30 pictures/s, ${SECONDS_TO_RUN} s per run, $ROUNDS round(s), driver win$BITS"
+echo "driver: $AFTER_BIN${BEFORE_BIN:+ (before: $BEFORE_BIN)}"
+for round in $(seq "$ROUNDS"); do
+    echo "round $round"
+    [ -n "$BEFORE_BIN" ] && run_driver before "$BEFORE_BIN"
+    run_driver driver "$AFTER_BIN"
+    run_ffmpeg
+done
+
+python3 - "$RESULTS" "$SECONDS_TO_RUN" "$BITS" <<'PY'
 import sys
-driver, s0, s1, ff, secs = (float(a) for a in sys.argv[1:6])
-server = max(0.0, s1 - s0)
-per_min = lambda cpu: cpu * 60.0 / secs
-print("driver (bench_MjpegHost under wine64): %.2f CPU s per minute of stream (process %.2f + wine server %.2f)"
-      % (per_min(driver + server), per_min(driver), per_min(server)))
-print("ffmpeg -c copy -f null:                %.2f CPU s per minute of stream" % per_min(ff))
-if ff > 0:
-    print("ratio driver/ffmpeg: %.2f" % ((driver + server) / ff))
+from collections import defaultdict
+rows = defaultdict(list)
+for line in open(sys.argv[1]):
+    label, *values = line.split()
+    rows[label].append([float(v) for v in values])
+secs = float(sys.argv[2])
+def mean(label, i):
+    return sum(r[i] for r in rows[label]) / max(1, len(rows[label]))
+per_min = lambda v: v * 60.0 / secs
+ff = mean("ffmpeg", 0)
+print("CPU seconds per minute of stream (mean of %d round(s)):" % max(1, len(rows["ffmpeg"])))
+print("  ffmpeg -c copy -f null:  %.2f" % per_min(ff))
+for label in ("before", "driver"):
+    if not rows[label]:
+        continue
+    whole, proc, srv_whole, srv = (mean(label, i) for i in range(4))
+    idle = (mean(label, 5) - mean(label, 4)) * 60.0 / 5.0
+    print("  %-6s win%s whole run: %.2f (process %.2f + wine server %.2f), ratio to ffmpeg %.2f, process alone %.2f"
+          % (label, sys.argv[3], per_min(whole + srv_whole), per_min(whole), per_min(srv_whole),
+             (whole + srv_whole) / ff if ff else 0, whole / ff if ff else 0))
+    print("  %-6s win%s streaming: %.2f (process %.2f + wine server %.2f), ratio to ffmpeg %.2f, process alone %.2f;"
+          " %.0f frames per run; idle server %.3f"
+          % (label, sys.argv[3], per_min(proc + srv), per_min(proc), per_min(srv),
+             (proc + srv) / ff if ff else 0, proc / ff if ff else 0, mean(label, 6), idle))
 PY

@@ -1,10 +1,14 @@
 // A minimal recording-server stand-in for CPU measurements: loads
-// Halvencap.dll by path, opens one Motion JPEG channel and counts (then
-// discards) the frames for a given time, like "ffmpeg -c copy -f null".
-//   bench_MjpegHost.exe <port> <seconds> [width height interval]
+// Halvencap.dll by path, opens one driver with one Motion JPEG channel per
+// camera port given and counts (then discards) the frames for a given time,
+// like "ffmpeg -c copy -f null". Says "loaded" before the first driver is
+// created, "streaming <n>" once the channels run
+// and "stopping" before they stop; then one line per channel and the totals.
+//   bench_MjpegHost.exe <port>[,<port>...] <seconds> [width height interval]
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -88,10 +92,16 @@ public:
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s <port> <seconds> [width height interval]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <port>[,<port>...] <seconds> [width height interval]\n", argv[0]);
         return 2;
     }
-    const uint16_t port = static_cast<uint16_t>(std::atoi(argv[1]));
+    std::vector<uint16_t> ports;
+    for (const char* p = argv[1]; *p != '\0';) {
+        char* end = nullptr;
+        ports.push_back(static_cast<uint16_t>(std::strtoul(p, &end, 10)));
+        if (end == p) break;
+        p = *end == ',' ? end + 1 : end;
+    }
     const int seconds = std::atoi(argv[2]);
     Channel channel;
     if (argc >= 6) {
@@ -103,20 +113,49 @@ int main(int argc, char** argv) {
     if (dll == nullptr) return 1;
     auto create = reinterpret_cast<void* (*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "CreateIPCaptureEx3")));
     auto destroy = reinterpret_cast<void (*)(void*)>(reinterpret_cast<void*>(GetProcAddress(dll, "DeleteIPCaptureEx3")));
-    auto* driver = static_cast<IIPCaptureDriverEx5*>(create());
+    // Memory and threads before any driver exists, for per-channel figures.
+    std::printf("loaded\n");
+    std::fflush(stdout);
+    // One driver (one camera) per port, one Motion JPEG channel each, as a
+    // recording server with many cameras has them.
     Sink sink;
     Factory factory;
-    Config config(port);
-    Callback callback;
-    if (!driver->Open(&sink, &factory, &config) || !driver->GetVideoCapture()->StartChannel(0, &callback, &channel)) {
-        destroy(driver);
-        return 4;
+    std::vector<std::unique_ptr<Config>> configs;
+    std::vector<std::unique_ptr<Callback>> callbacks;
+    std::vector<IIPCaptureDriverEx5*> drivers;
+    int result = 0;
+    for (uint16_t port : ports) {
+        configs.push_back(std::make_unique<Config>(port));
+        callbacks.push_back(std::make_unique<Callback>());
+        auto* driver = static_cast<IIPCaptureDriverEx5*>(create());
+        drivers.push_back(driver);
+        if (!driver->Open(&sink, &factory, configs.back().get()) ||
+            !driver->GetVideoCapture()->StartChannel(0, callbacks.back().get(), &channel)) {
+            result = 4;
+            break;
+        }
     }
-    Sleep(static_cast<DWORD>(seconds) * 1000);
-    driver->GetVideoCapture()->StopChannel(0);
-    destroy(driver);
-    std::printf("frames %llu bytes %llu\n", static_cast<unsigned long long>(callback.frames.load()),
-                static_cast<unsigned long long>(callback.bytes.load()));
+    if (result == 0) {
+        // Lines for the benchmark scripts: they sample CPU time, memory and
+        // threads at them, so that loading Wine and the DLL is not charged
+        // to the streams.
+        std::printf("streaming %u\n", static_cast<unsigned>(drivers.size()));
+        std::fflush(stdout);
+        Sleep(static_cast<DWORD>(seconds) * 1000);
+        std::printf("stopping\n");
+        std::fflush(stdout);
+    }
+    uint64_t frames = 0, bytes = 0;
+    for (size_t i = 0; i < drivers.size(); ++i) {
+        drivers[i]->GetVideoCapture()->StopChannel(0);
+        destroy(drivers[i]);
+        frames += callbacks[i]->frames.load();
+        bytes += callbacks[i]->bytes.load();
+        std::printf("channel %u port %u frames %llu\n", static_cast<unsigned>(i), ports[i],
+                    static_cast<unsigned long long>(callbacks[i]->frames.load()));
+    }
+    std::printf("frames %llu bytes %llu\n", static_cast<unsigned long long>(frames),
+                static_cast<unsigned long long>(bytes));
     FreeLibrary(dll);
-    return 0;
+    return result;
 }

@@ -87,7 +87,7 @@ void CBaseCameraChannel::SetCameraState(bool online) {
     // The capture thread and the stopping thread both come here; a channel
     // that is being stopped does not go online again.
     CLockGuard guard(m_onlineLock);
-    if (online && m_stopEvent.Wait(0)) return;
+    if (online && m_stopEvent.IsSet()) return;
     if (online == m_online) return;
     m_online = online;
     if (m_driver == nullptr) return;

@@ -1,5 +1,8 @@
 #include "channels/MJPEGChannelHTTP.h"
 
+#include <functional>
+#include <utility>
+
 namespace zentavo {
 
 const char* const CMJPEGChannelHTTP::kStreamResource = "/cgi-bin/mjpeg?stream=0&mode=live";
@@ -26,7 +29,7 @@ bool CMJPEGChannelHTTP::IsSignalLost() {
 
 bool CMJPEGChannelHTTP::OpenStream() {
     if (!ConfigureStream()) return false;
-    if (m_stopEvent.Wait(0)) return false;
+    if (m_stopEvent.IsSet()) return false;
     Web::HTTP_REQUEST request("GET", kStreamResource);
     return Sender().SendRequest(request);
 }
@@ -54,20 +57,31 @@ uint32_t CMJPEGChannelHTTP::Run() {
     return 0;
 }
 
+namespace {
+
+// The body goes to the channel on the thread that reads it: no hand-over
+// between threads for a piece of a picture.
+class CStreamFeed : public Web::IStreamSink {
+public:
+    explicit CStreamFeed(std::function<bool(const uint8_t*, size_t)> feed) : m_feed(std::move(feed)) {}
+    bool OnStreamData(const uint8_t* data, size_t size) override { return m_feed(data, size); }
+
+private:
+    std::function<bool(const uint8_t*, size_t)> m_feed;
+};
+
+}  // namespace
+
 void CMJPEGChannelHTTP::ReadLoop() {
-    Web::CHttpSender& sender = Sender();
-    for (;;) {
-        if (m_stopEvent.Wait(0)) return;
-        // Block for the first byte, then take whatever else has arrived.
-        if (sender.ReadSome(m_buffer, 1, true) != 1) return;
-        if (m_stopEvent.Wait(0)) return;
-        const uint32_t available = sender.GetAvailableBytes();
-        // Nothing more buffered yet is no reason to drop the connection (and
-        // the byte already read): it only means the rest is still on its way.
-        if (available > 0 && sender.ReadSome(m_buffer, available, false) == 0) return;
-        m_parser.ProcessData(m_buffer.data(), m_buffer.size());
-        if (IsSignalLost()) return;
-    }
+    if (m_stopEvent.IsSet()) return;
+    // Every piece is what arrived since the last one, in one block, so a
+    // picture costs a few pieces rather than a few calls per network read.
+    CStreamFeed feed([this](const uint8_t* data, size_t size) {
+        if (m_stopEvent.IsSet()) return false;
+        m_parser.ProcessData(data, size);
+        return !IsSignalLost();
+    });
+    Sender().ReadStreamInto(feed);
 }
 
 bool CMJPEGChannelHTTP::OnFrameReady(ipcapture::IHostFrame* frame) {

@@ -24,7 +24,7 @@ public:
     void Interrupt() override;
 
     // CBaslerChannelHelper
-    bool IsStopRequested() override { return m_stopEvent.Wait(0); }
+    bool IsStopRequested() override { return m_stopEvent.IsSet(); }
     std::string GetEncoderType() override { return "JPEG"; }
     STREAM_SETTINGS GetStreamSettings() override { return m_settings; }
 
@@ -39,8 +39,9 @@ private:
     void ReadLoop();
     bool IsSignalLost();
 
+    // Fed on the sender's reading thread while ReadLoop waits: one thread
+    // at a time, never both.
     CJpegMediaParser m_parser;
-    Web::ByteArray m_buffer;
 };
 
 }  // namespace zentavo

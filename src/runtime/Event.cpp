@@ -8,9 +8,20 @@ CEvent::~CEvent() {
     if (m_handle != nullptr) CloseHandle(m_handle);
 }
 
-bool CEvent::Set() { return m_handle != nullptr && SetEvent(m_handle) != FALSE; }
+bool CEvent::Set() {
+    if (m_handle == nullptr) return false;
+    // Published before the kernel object so that a poller never sees the
+    // event clear after a waiter has been released by it.
+    m_setMirror.store(true, std::memory_order_release);
+    return SetEvent(m_handle) != FALSE;
+}
 
-bool CEvent::Reset() { return m_handle != nullptr && ResetEvent(m_handle) != FALSE; }
+bool CEvent::Reset() {
+    if (m_handle == nullptr) return false;
+    const bool reset = ResetEvent(m_handle) != FALSE;
+    if (reset) m_setMirror.store(false, std::memory_order_release);
+    return reset;
+}
 
 bool CEvent::Wait(unsigned ms) {
     if (m_handle == nullptr) return false;

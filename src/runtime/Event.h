@@ -2,6 +2,7 @@
 // Calls on an event whose handle could not be created report failure.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "host/PlatformTypes.h"
@@ -23,11 +24,18 @@ public:
 
 protected:
     HANDLE m_handle;
+    // What Set and Reset last made of the event: lets a manual-reset event
+    // be polled without a system call (a wait is a server round trip under
+    // Wine, and capture loops poll their stop event on every turn).
+    std::atomic<bool> m_setMirror{false};
 };
 
 class CManualEvent : public CEvent {
 public:
     CManualEvent() : CEvent(true) {}
+    // Same answer as Wait(0) while the event is changed only through Set
+    // and Reset, without entering the kernel.
+    bool IsSet() const { return m_setMirror.load(std::memory_order_acquire); }
 };
 
 const unsigned WAIT_ANY_NONE = 0xFFFFFFFFu;

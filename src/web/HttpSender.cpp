@@ -128,6 +128,7 @@ void CHttpSender::ReadResponseNumbers(HINTERNET request) {
 bool CHttpSender::SendRequest(const HTTP_REQUEST& description) {
     CloseRequest();
     m_waiter.Rearm();
+    m_pump.Rearm();
     m_knownAvailable = 0;
     m_statusCode = 0;
     m_contentLength = 0;
@@ -190,7 +191,8 @@ bool CHttpSender::SendRequest(const HTTP_REQUEST& description) {
 void CHttpSender::CloseRequest() {
     HINTERNET request = m_request.exchange(nullptr);
     if (request != nullptr) {
-        WinHttpCloseHandle(request);
+        if (m_pump.Cancel(request))
+            WinHttpCloseHandle(request);
         m_waiter.Cancel();
     }
 }
@@ -236,6 +238,14 @@ uint32_t CHttpSender::ReadSome(ByteArray& out, unsigned maxBytes, bool clearFirs
     const DWORD got = ReadAvailable(request, out.data() + before, static_cast<DWORD>(out.size() - before));
     out.resize(before + got);
     return got;
+}
+
+uint32_t CHttpSender::ReadStream(ByteArray& out) {
+    return m_pump.Take(m_request.load(), out);
+}
+
+bool CHttpSender::ReadStreamInto(IStreamSink& sink) {
+    return m_pump.Drive(m_request.load(), sink);
 }
 
 DWORD CHttpSender::ReadAvailable(HINTERNET request, uint8_t* buffer, DWORD capacity) {

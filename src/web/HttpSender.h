@@ -9,6 +9,7 @@
 
 #include "web/BaseHttpSender.h"
 #include "web/DataWaiter.h"
+#include "web/StreamPump.h"
 #include "web/WinHttpHandle.h"
 
 namespace Web {
@@ -23,6 +24,15 @@ public:
     uint32_t GetAvailableBytes() override;
     uint32_t ReadBody(ByteArray& out) override;
     uint32_t ReadSome(ByteArray& out, unsigned maxBytes, bool clearFirst) override;
+    // For an endless body read as it arrives: replaces out with everything
+    // that arrived since the last call, waiting for at least one byte; 0 at
+    // the end of the body, on failure and once CloseRequest was called. A
+    // body read this way is not read with ReadSome or ReadBody as well.
+    uint32_t ReadStream(ByteArray& out);
+    // The same body handed to sink on the reading thread itself, each piece
+    // as it arrives, until the body ends, a read fails, the sink refuses or
+    // CloseRequest is called. False when there was no request to read.
+    bool ReadStreamInto(IStreamSink& sink);
 
     uint32_t StatusCode() const { return m_statusCode; }
     uint32_t ContentLength() const { return m_contentLength; }
@@ -47,6 +57,7 @@ private:
     // thread can cancel a blocked send, receive or read.
     std::atomic<HINTERNET> m_request{nullptr};
     CDataWaiter m_waiter;
+    CStreamPump m_pump;
     // Bytes WinHTTP has already said are readable and that were not read
     // yet: reads within them need no wait. Used by the reading thread only.
     DWORD m_knownAvailable = 0;

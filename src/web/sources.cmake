@@ -5,4 +5,5 @@ set(WIN32_SOURCES
     DataWaiter.cpp
     HttpSender.cpp
     HUtils.cpp
+    StreamPump.cpp
 )

@@ -26,6 +26,25 @@ TEST(Event, ManualResetStaysSignalledUntilReset) {
     EXPECT_FALSE(event.Wait(0));
 }
 
+TEST(Event, ManualResetPollAgreesWithWait) {
+    CManualEvent event;
+    EXPECT_FALSE(event.IsSet());
+    EXPECT_TRUE(event.Set());
+    EXPECT_TRUE(event.IsSet());
+    EXPECT_TRUE(event.Wait(0));
+    EXPECT_TRUE(event.Reset());
+    EXPECT_FALSE(event.IsSet());
+    EXPECT_FALSE(event.Wait(0));
+}
+
+TEST(Event, ManualResetPollSeesASetFromAnotherThread) {
+    CManualEvent event;
+    std::thread setter([&] { event.Set(); });
+    EXPECT_TRUE(event.Wait(10000));
+    EXPECT_TRUE(event.IsSet());
+    setter.join();
+}
+
 TEST(Event, SetFromAnotherThreadWakesWaiter) {
     CEvent event;
     std::thread setter([&] { event.Set(); });

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "support/ScriptedHttpServer.h"
@@ -226,6 +228,184 @@ TEST_F(HttpSenderTest, CloseRequestFromAnotherThreadEndsABlockedReadBody) {
     sender.CloseRequest();
     ASSERT_EQ(std::future_status::ready, reader.wait_for(kWait));
     EXPECT_EQ("head", reader.get());
+    server.ReleaseHangs();
+}
+
+std::string DrainStream(CHttpSender& sender) {
+    std::string all;
+    ByteArray piece = {'z'};
+    while (sender.ReadStream(piece) > 0) {
+        EXPECT_FALSE(piece.empty());
+        all += Text(piece);
+    }
+    EXPECT_TRUE(piece.empty());
+    return all;
+}
+
+TEST_F(HttpSenderTest, ReadStreamDeliversTheWholeBodyInArrivalPiecesThenZero) {
+    std::string body;
+    for (int i = 0; i < 20000; ++i)
+        body += static_cast<char>('a' + i % 26);
+    ScriptedAnswer answer = ScriptedAnswer::Ok(body);
+    answer.announceLength = false;
+    server.Push(answer);
+    CHttpSender sender(Device(server.Port()));
+    ByteArray none;
+    EXPECT_EQ(0u, sender.ReadStream(none));  // no request yet
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
+    EXPECT_EQ(body, DrainStream(sender));
+    EXPECT_EQ(0u, sender.ReadStream(none));
+}
+
+TEST_F(HttpSenderTest, ReadStreamEndsWithTheReceiveTimeOut) {
+    ScriptedAnswer answer = ScriptedAnswer::Ok("abc");
+    answer.announceLength = false;
+    answer.stallAfterBody = true;
+    server.Push(answer);
+    CHttpSender sender(Device(server.Port(), "", "", 1000));
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
+    auto reader = std::async(std::launch::async, [&] { return DrainStream(sender); });
+    ASSERT_EQ(std::future_status::ready, reader.wait_for(kWait));
+    EXPECT_EQ("abc", reader.get());
+    server.ReleaseHangs();
+}
+
+TEST_F(HttpSenderTest, CloseRequestFromAnotherThreadEndsABlockedReadStream) {
+    ScriptedAnswer answer = ScriptedAnswer::Ok("abc");
+    answer.announceLength = false;
+    answer.stallAfterBody = true;
+    server.Push(answer);
+    // A long time-out, so that only the close can end the wait in time.
+    CHttpSender sender(Device(server.Port(), "", "", 60000));
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
+    std::string first;
+    ByteArray piece;
+    while (first.size() < 3 && sender.ReadStream(piece) > 0)
+        first += Text(piece);
+    ASSERT_EQ("abc", first);
+
+    std::atomic<bool> entered{false};
+    auto reader = std::async(std::launch::async, [&] {
+        entered = true;
+        ByteArray more;
+        return sender.ReadStream(more);
+    });
+    while (!entered)
+        std::this_thread::sleep_for(milliseconds(10));
+    std::this_thread::sleep_for(milliseconds(300));
+    const auto closedAt = steady_clock::now();
+    sender.CloseRequest();
+    ASSERT_EQ(std::future_status::ready, reader.wait_for(kWait));
+    EXPECT_EQ(0u, reader.get());
+    EXPECT_LT(steady_clock::now() - closedAt, seconds(2));
+    EXPECT_EQ(0u, sender.ReadStream(piece));
+    server.ReleaseHangs();
+}
+
+TEST_F(HttpSenderTest, AStreamAfterAnAbandonedOneIsReadInFull) {
+    ScriptedAnswer stalled = ScriptedAnswer::Ok("first");
+    stalled.announceLength = false;
+    stalled.stallAfterBody = true;
+    server.Push(stalled);
+    ScriptedAnswer second = ScriptedAnswer::Ok("second stream");
+    second.announceLength = false;
+    server.Push(second);
+    CHttpSender sender(Device(server.Port(), "", "", 60000));
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/one")));
+    ByteArray piece;
+    ASSERT_GT(sender.ReadStream(piece), 0u);
+    // Leaves the reading side waiting on the stalled response.
+    std::this_thread::sleep_for(milliseconds(200));
+    sender.CloseRequest();
+
+    auto later = std::async(std::launch::async, [&] {
+        if (!sender.SendRequest(HTTP_REQUEST("GET", "/two"))) return std::string("send failed");
+        return DrainStream(sender);
+    });
+    // The first response's connection ends only now; the second stream
+    // must not be lost to the read that was still waiting on it.
+    std::this_thread::sleep_for(milliseconds(300));
+    server.ReleaseHangs();
+    ASSERT_EQ(std::future_status::ready, later.wait_for(kWait));
+    EXPECT_EQ("second stream", later.get());
+}
+
+class RecordingSink : public Web::IStreamSink {
+public:
+    explicit RecordingSink(size_t stopAfter = 0) : m_stopAfter(stopAfter) {}
+    bool OnStreamData(const uint8_t* data, size_t size) override {
+        EXPECT_GT(size, 0u);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_text.append(reinterpret_cast<const char*>(data), size);
+        m_threads.insert(std::this_thread::get_id());
+        return m_stopAfter == 0 || m_text.size() < m_stopAfter;
+    }
+    std::string Text() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_text;
+    }
+    bool CalledOn(std::thread::id id) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_threads.count(id) != 0;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::string m_text;
+    std::set<std::thread::id> m_threads;
+    size_t m_stopAfter;
+};
+
+TEST_F(HttpSenderTest, ReadStreamIntoHandsTheWholeBodyToTheSinkOnTheReadingThread) {
+    std::string body;
+    for (int i = 0; i < 50000; ++i)
+        body += static_cast<char>('a' + i % 26);
+    ScriptedAnswer answer = ScriptedAnswer::Ok(body);
+    answer.announceLength = false;
+    server.Push(answer);
+    CHttpSender sender(Device(server.Port()));
+    RecordingSink sink;
+    EXPECT_FALSE(sender.ReadStreamInto(sink));  // no request yet
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
+    EXPECT_TRUE(sender.ReadStreamInto(sink));
+    EXPECT_EQ(body, sink.Text());
+    EXPECT_FALSE(sink.CalledOn(std::this_thread::get_id()));
+}
+
+TEST_F(HttpSenderTest, ASinkThatRefusesEndsTheReading) {
+    ScriptedAnswer answer = ScriptedAnswer::Ok("abc");
+    answer.announceLength = false;
+    answer.stallAfterBody = true;
+    server.Push(answer);
+    CHttpSender sender(Device(server.Port(), "", "", 60000));
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
+    RecordingSink sink(1);
+    auto reader = std::async(std::launch::async, [&] { return sender.ReadStreamInto(sink); });
+    ASSERT_EQ(std::future_status::ready, reader.wait_for(kWait));
+    EXPECT_TRUE(reader.get());
+    EXPECT_EQ("abc", sink.Text());
+    server.ReleaseHangs();
+}
+
+TEST_F(HttpSenderTest, CloseRequestFromAnotherThreadEndsReadStreamInto) {
+    ScriptedAnswer answer = ScriptedAnswer::Ok("abc");
+    answer.announceLength = false;
+    answer.stallAfterBody = true;
+    server.Push(answer);
+    CHttpSender sender(Device(server.Port(), "", "", 60000));
+    ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
+    RecordingSink sink;
+    auto reader = std::async(std::launch::async, [&] { return sender.ReadStreamInto(sink); });
+    const auto deadline = steady_clock::now() + kWait;
+    while (sink.Text().size() < 3 && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(10));
+    ASSERT_EQ("abc", sink.Text());
+    std::this_thread::sleep_for(milliseconds(300));
+    const auto closedAt = steady_clock::now();
+    sender.CloseRequest();
+    ASSERT_EQ(std::future_status::ready, reader.wait_for(kWait));
+    EXPECT_TRUE(reader.get());
+    EXPECT_LT(steady_clock::now() - closedAt, seconds(2));
     server.ReleaseHangs();
 }
 

@@ -75,6 +75,7 @@ class Camera:
         self.closed = threading.Event()
         self._log = []
         self._frame_counter = 0
+        self._sent = 0
         self._services = []
         self.pictures = pictures.load(width, height)
         self.server = CameraHTTPServer(("127.0.0.1", port), self)
@@ -102,6 +103,15 @@ class Camera:
         with self.lock:
             self._frame_counter += 1
             return self._frame_counter
+
+    def count_sent(self):
+        with self.lock:
+            self._sent += 1
+
+    def sent_pictures(self):
+        """Motion JPEG pictures written whole to a client, over all streams."""
+        with self.lock:
+            return self._sent
 
     # ----- switches -----
 
@@ -382,6 +392,7 @@ class CameraRequestHandler(BaseHTTPRequestHandler):
             except OSError:
                 return
             sent += 1
+            cam.count_sent()
             due += 1.0 / max(s.fps, 1)
             now = time.monotonic()
             if due < now - 1.0:

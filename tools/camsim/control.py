@@ -137,6 +137,8 @@ class ControlHandler(BaseHTTPRequestHandler):
             rtsp.control(camera, command[1:], pairs, self._reply)
         elif command == ["log"]:
             self._reply(200, "".join(line + "\n" for line in camera.log_lines()))
+        elif command == ["stats"]:
+            self._reply(200, "sent=%d\n" % camera.sent_pictures())
         elif command == ["log", "clear"]:
             camera.clear_log()
             self._reply(200, "OK\n")

@@ -447,6 +447,14 @@ class MjpegTest(SimulatorTestBase):
         read_parts(resp, 10)
         self.assertGreater(time.monotonic() - start, 0.3)  # 10 pictures at 20 fps take 0.5 s
 
+    def test_sent_pictures_are_counted(self):
+        cam, port = self.new_camera("fps=50")
+        self.assertEqual(self.ctl("/cameras/%d/stats" % cam), "sent=0\n")
+        self.ctl("/cameras/%d/set?drop_after=3" % cam)
+        resp = self.open_stream(port)
+        self.assertEqual(len(read_parts(resp, 10)), 3)
+        self.assertEqual(self.ctl("/cameras/%d/stats" % cam), "sent=3\n")
+
     def test_delete_ends_stream(self):
         cam, port = self.new_camera()
         resp = self.open_stream(port)
