@@ -12,6 +12,7 @@
 #include "support/Artifacts.h"
 #include "support/CamSim.h"
 #include "support/DriverLibrary.h"
+#include "support/ProcessResources.h"
 #include "support/FakeDriver.h"
 #include "support/TestFrameFactory.h"
 #include "support/TestHost.h"
@@ -140,11 +141,7 @@ TEST_F(MjpegLive, StartStopManyTimesLeavesNoThreadOrHandleBehind) {
     ASSERT_TRUE(driver->Open(&sink, &factory, &config));
     auto* capture = driver->GetVideoCapture();
 
-    auto counts = [] {
-        DWORD handles = 0;
-        GetProcessHandleCount(GetCurrentProcess(), &handles);
-        return handles;
-    };
+    auto counts = [] { return Measure().handles; };
     // Warm up once so lazily created process-wide objects are not counted.
     ASSERT_TRUE(capture->StartChannel(0, &callback, &channelConfig));
     ASSERT_TRUE(callback.WaitFrames(1, 30s));

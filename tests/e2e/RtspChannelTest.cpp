@@ -3,9 +3,6 @@
 // of a real GStreamer RTSP server, which plays a 320x240, 25/s clip.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-#include <tlhelp32.h>
-
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -15,6 +12,7 @@
 #include "support/Artifacts.h"
 #include "support/CamSim.h"
 #include "support/DriverLibrary.h"
+#include "support/ProcessResources.h"
 #include "support/RtspServer.h"
 #include "support/TestFrameFactory.h"
 #include "support/TestHost.h"
@@ -233,28 +231,6 @@ TEST_P(RtspLiveH264, AServerGoingAwayLosesTheSignalReportsTheLossAndComesBack) {
     EXPECT_EQ(factory.Outstanding(), 0u);
 }
 
-namespace {
-
-unsigned ThreadCount() {
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snap == INVALID_HANDLE_VALUE) return 0;
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    unsigned n = 0;
-    const DWORD self = GetCurrentProcessId();
-    for (BOOL ok = Thread32First(snap, &entry); ok; ok = Thread32Next(snap, &entry))
-        if (entry.th32OwnerProcessID == self) ++n;
-    CloseHandle(snap);
-    return n;
-}
-
-DWORD HandleCount() {
-    DWORD handles = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &handles);
-    return handles;
-}
-
-}  // namespace
 
 TEST_P(RtspLiveH264, TwoHundredStartStopCyclesLeaveNoThreadHandleOrFrame) {
     DriverPtr driver(library.Create(), DriverDeleter{&library});
@@ -264,8 +240,7 @@ TEST_P(RtspLiveH264, TwoHundredStartStopCyclesLeaveNoThreadHandleOrFrame) {
     ASSERT_TRUE(capture->StartChannel(0, &callback, &channelConfig));
     ASSERT_TRUE(callback.WaitFrames(1, 60s));
     capture->StopChannel(0);
-    const unsigned threadsBefore = ThreadCount();
-    const DWORD handlesBefore = HandleCount();
+    const Resources before = Measure();
     for (int i = 0; i < 200; ++i) {
         ASSERT_TRUE(capture->StartChannel(0, &callback, &channelConfig));
         // Now and then far enough for the session to be playing.
@@ -275,9 +250,11 @@ TEST_P(RtspLiveH264, TwoHundredStartStopCyclesLeaveNoThreadHandleOrFrame) {
         ASSERT_TRUE(capture->StopChannel(0));
     }
     // Threads that have been joined may take a moment to leave the list.
-    for (int i = 0; i < 100 && ThreadCount() > threadsBefore; ++i) std::this_thread::sleep_for(50ms);
-    EXPECT_LE(ThreadCount(), threadsBefore);
-    EXPECT_LE(HandleCount(), handlesBefore + 5) << "handles before " << handlesBefore;
+    for (int i = 0; i < 100 && Measure().threads > before.threads; ++i) std::this_thread::sleep_for(50ms);
+    const Resources after = Measure();
+    EXPECT_LE(after.threads, before.threads);
+    EXPECT_GT(before.handles, 0u);
+    EXPECT_LE(after.handles, before.handles + 5) << "handles before " << before.handles;
     EXPECT_EQ(factory.Outstanding(), 0u);
 }
 

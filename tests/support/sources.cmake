@@ -13,4 +13,5 @@ list(APPEND WIN32_SOURCES
     RtspServer.cpp
     FaultProxy.cpp
     Artifacts.cpp
+    ProcessResources.cpp
 )
