@@ -195,7 +195,7 @@ def main():
             sys.exit("no wine server found for %s" % prefix)
 
         # The host runs until its standard input closes.
-        host = Receiver("driver", [a.wine, "bench_RtspHost.exe", str(cam_port), "0", "3", "1920", "1080", "33"],
+        host = Receiver("driver", [a.wine, "bench_CameraHost.exe", str(cam_port), "0", "3", "1920", "1080", "33"],
                         r"frames=(\d+)", cwd=a.bin, stdin=subprocess.PIPE)
         ffmpeg = Receiver("ffmpeg", ["ffmpeg", "-hide_banner", "-nostdin", "-v", "error", "-rtsp_transport", "udp",
                                      "-i", url, "-c", "copy", "-f", "null", "-progress", "pipe:1",
@@ -239,7 +239,7 @@ def main():
                 sys.exit("%s ended during the window:\n%s" % (r.name, "\n".join(r.lines[-20:])))
         server = per_min(server_pid) or 0.0
         rows = [
-            ("driver (bench_RtspHost, wine%s)" % a.bits, per_min(host.pid), server),
+            ("driver (bench_CameraHost, wine%s)" % a.bits, per_min(host.pid), server),
             ("ffmpeg -c copy -f null", per_min(ffmpeg.pid), None),
             ("gst-launch rtspsrc ! fakesink", per_min(gst.pid), None),
         ]

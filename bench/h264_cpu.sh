@@ -4,7 +4,7 @@
 # server (tools/rtspsrv, a looped pre-encoded clip, so the server itself only
 # packetises), each in its own RTSP session, measured over the same window:
 #
-#   driver   Halvencap.dll in a minimal host (bench_RtspHost.exe, video
+#   driver   Halvencap.dll in a minimal host (bench_CameraHost.exe, video
 #            format 3) against a simulated camera (tools/camsim) whose
 #            Streaming.RTSPPort names the GStreamer server; frames counted
 #            and dropped. Its own process and the Wine server of the
@@ -26,7 +26,7 @@
 # HALVENCAP_BIN overrides the directory, HALVENCAP_WINEPREFIX64 the prefix
 # (default build/wine64-prefix), HALVENCAP_SETTLE the settling seconds (5).
 # Needs the host and the DLL built, for instance:
-#   ninja -C build/win64 Halvencap bench_RtspHost
+#   ninja -C build/win64 Halvencap bench_CameraHost
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -37,8 +37,8 @@ case "$BITS" in
     32) BIN="${HALVENCAP_BIN:-$ROOT/build/win32/bin}"; WINE="$ROOT/scripts/wine32.sh" ;;
     *) echo "HALVENCAP_BITS must be 32 or 64"; exit 2 ;;
 esac
-for f in bench_RtspHost.exe Halvencap.dll; do
-    [ -f "$BIN/$f" ] || { echo "no $BIN/$f: build the win$BITS configuration first (ninja Halvencap bench_RtspHost)"; exit 1; }
+for f in bench_CameraHost.exe Halvencap.dll; do
+    [ -f "$BIN/$f" ] || { echo "no $BIN/$f: build the win$BITS configuration first (ninja Halvencap bench_CameraHost)"; exit 1; }
 done
 if [ "$BITS" = 32 ] && [ "$(cat "$ROOT/build/i386-mode" 2>/dev/null)" = qemu ]; then
     echo "note: 32-bit code runs under qemu emulation here; its CPU figures say nothing about the DLL" >&2

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # CPU cost of receiving Motion JPEG: the driver (Halvencap.dll in a minimal
-# host, bench_MjpegHost, frames counted and dropped) and ffmpeg copying the
+# host, bench_CameraHost, frames counted and dropped) and ffmpeg copying the
 # same simulator stream (1280x720, 30 pictures a second) for the same time.
 # Reports CPU seconds per minute of stream, the driver's split into its own
 # process and the Wine server, and the ratio to ffmpeg.
@@ -23,8 +23,8 @@
 # that run alone; its idle rate (services of the prefix, nothing running) is
 # measured first and reported, not subtracted.
 #
-# Needs bench_MjpegHost.exe next to Halvencap.dll:
-#   ninja -C build/win64 Halvencap bench_MjpegHost      (or build/win32)
+# Needs bench_CameraHost.exe next to Halvencap.dll:
+#   ninja -C build/win64 Halvencap bench_CameraHost      (or build/win32)
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -42,8 +42,8 @@ source "$ROOT/bench/wine_bench_lib.sh"
 trap bench_cleanup EXIT
 
 for bin in "$AFTER_BIN" $BEFORE_BIN; do
-    [ -f "$bin/bench_MjpegHost.exe" ] && [ -f "$bin/Halvencap.dll" ] \
-        || { echo "no bench_MjpegHost.exe and Halvencap.dll in $bin: build the win$BITS configuration first"; exit 1; }
+    [ -f "$bin/bench_CameraHost.exe" ] && [ -f "$bin/Halvencap.dll" ] \
+        || { echo "no bench_CameraHost.exe and Halvencap.dll in $bin: build the win$BITS configuration first"; exit 1; }
 done
 ensure_prefix
 start_sim
@@ -100,7 +100,7 @@ run_driver() {  # label bin
     port=$(camera_port)
     start_server
     i0=$(cpu_of "$SERVER"); sleep 5; i1=$(cpu_of "$SERVER")
-    read -r whole proc srv_whole srv frames < <(cd "$bin" && run_host "$SERVER" "${WINE[@]}" bench_MjpegHost.exe "$port" "$SECONDS_TO_RUN" 1280 720 33)
+    read -r whole proc srv_whole srv frames < <(cd "$bin" && run_host "$SERVER" "${WINE[@]}" bench_CameraHost.exe "$port" "$SECONDS_TO_RUN" 1 1280 720 33)
     stop_server
     echo "$label $whole $proc $srv_whole $srv $i0 $i1 ${frames:-0}" >>"$RESULTS"
     echo "  $label: whole run: process $whole s + server $srv_whole s; while streaming: process $proc s + server $srv s; frames ${frames:-0}"

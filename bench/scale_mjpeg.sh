@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # How the driver scales with Motion JPEG channels: N cameras of the
 # simulator, one driver and channel each, all in one host process
-# (bench_MjpegHost), for N = 1, 8, 32, 64 by default. Per N: CPU per stream
+# (bench_CameraHost), for N = 1, 8, 32, 64 by default. Per N: CPU per stream
 # (host process and Wine server, per minute of stream, while streaming),
 # resident memory and threads per channel (growth from before the first
 # driver to the end of streaming, divided by N), and frames delivered
@@ -30,8 +30,8 @@ WORK="$(mktemp -d /tmp/halvencap-scale.XXXXXX)"
 source "$ROOT/bench/wine_bench_lib.sh"
 trap bench_cleanup EXIT
 
-[ -f "$BIN/bench_MjpegHost.exe" ] && [ -f "$BIN/Halvencap.dll" ] \
-    || { echo "no bench_MjpegHost.exe and Halvencap.dll in $BIN: build the win$BITS configuration first"; exit 1; }
+[ -f "$BIN/bench_CameraHost.exe" ] && [ -f "$BIN/Halvencap.dll" ] \
+    || { echo "no bench_CameraHost.exe and Halvencap.dll in $BIN: build the win$BITS configuration first"; exit 1; }
 mkdir -p "$OUT"
 ensure_prefix
 start_sim
@@ -89,7 +89,7 @@ for n in "${COUNTS[@]}"; do
     done
     start_server
     list=$(IFS=,; echo "${ports[*]}")
-    read -r proc srv rss threads frames < <(cd "$BIN" && run_host "$SERVER" "${WINE[@]}" bench_MjpegHost.exe "$list" "$SECONDS_TO_RUN" "$WIDTH" "$HEIGHT" $((1000 / FPS)))
+    read -r proc srv rss threads frames < <(cd "$BIN" && run_host "$SERVER" "${WINE[@]}" bench_CameraHost.exe "$list" "$SECONDS_TO_RUN" 1 "$WIDTH" "$HEIGHT" $((1000 / FPS)))
     stop_server
     sent=0
     for id in "${ids[@]}"; do
@@ -109,7 +109,7 @@ PY
 done
 
 {
-    echo "Motion JPEG channels in one win$BITS host (bench_MjpegHost), ${WIDTH}x${HEIGHT} at $FPS/s per camera, ${SECONDS_TO_RUN} s per run"
+    echo "Motion JPEG channels in one win$BITS host (bench_CameraHost), ${WIDTH}x${HEIGHT} at $FPS/s per camera, ${SECONDS_TO_RUN} s per run"
     echo "CPU: seconds per minute of one stream while streaming; memory and threads: growth per channel"
     printf '%9s %14s %14s %14s %12s %12s %12s %10s\n' channels "process CPU" "server CPU" "total CPU" "RSS KiB/ch" "threads/ch" "delivered" "of sent"
     awk '!/^#/ {printf "%9d %14.3f %14.3f %14.3f %12d %12.2f %12d %9.1f%%\n", $1, $2, $3, $2 + $3, $4, $5, $6, ($7 > 0 ? 100 * $6 / $7 : 0)}' "$DAT"

@@ -1,5 +1,7 @@
 #include "channels/BaseRTPChannel.h"
 
+#include <cctype>
+
 #include "runtime/TextUtils.h"
 
 namespace zentavo {
@@ -55,7 +57,18 @@ uint32_t CBaseRTPChannel::Run() {
     }
     StopStream();
     SetCameraState(false);
+    LogFrameLatency();
     return 0;
+}
+
+void CBaseRTPChannel::LogFrameLatency() {
+    if (m_driver == nullptr || m_frameLatency.Count() == 0) return;
+    std::string name = ChannelName();
+    name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+    m_driver->Message(LOG_INFO, "%s: Frame latency for %s: %llu frames, median %.1f ms, 99th percentile %.1f ms, longest %.1f ms",
+                      "zentavo::CBaseRTPChannel::Run", name.c_str(),
+                      static_cast<unsigned long long>(m_frameLatency.Count()), m_frameLatency.Percentile(0.5),
+                      m_frameLatency.Percentile(0.99), m_frameLatency.MaxMs());
 }
 
 bool CBaseRTPChannel::StartStream() {
@@ -102,10 +115,11 @@ void CBaseRTPChannel::StopPortPair() {
 void CBaseRTPChannel::OnRTPPacket(const sockaddr_in& from, CRTPPacket& packet) {
     // Only the camera may feed the depacketizer.
     if (from.sin_addr.s_addr != m_cameraAddress) return;
-    AcceptPacket(packet);
+    AcceptPacket(packet, m_receiver.DeliveringArrivalTicks());
 }
 
-void CBaseRTPChannel::AcceptPacket(CRTPPacket& packet) {
+void CBaseRTPChannel::AcceptPacket(CRTPPacket& packet, int64_t arrivalTicks) {
+    m_packetArrivalTicks = arrivalTicks;
     m_packetEvent.Set();
     m_rtcp.UpdateSequence(packet.SequenceNumber(), packet.Timestamp());
     HandlePacket(packet);
@@ -114,6 +128,11 @@ void CBaseRTPChannel::AcceptPacket(CRTPPacket& packet) {
 void CBaseRTPChannel::OnRTCPBye() { m_byeEvent.Set(); }
 
 bool CBaseRTPChannel::OnFrameReady(ipcapture::IHostFrame* frame) {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    if (m_packetArrivalTicks != 0 && frequency.QuadPart > 0)
+        m_frameLatency.Add(double(now.QuadPart - m_packetArrivalTicks) * 1000.0 / double(frequency.QuadPart));
     m_frameEvent.Set();
     if (!DeliverFrame(frame)) return false;
     m_lastFrameTime.Restart();

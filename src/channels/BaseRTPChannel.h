@@ -9,6 +9,7 @@
 
 #include "channels/BaseCameraChannel.h"
 #include "channels/IMediaParserClient.h"
+#include "channels/LatencyHistogram.h"
 #include "channels/TimeStampConverter.h"
 #include "streaming/IRTCPHandlerUser.h"
 #include "streaming/IRTPReceiverUser.h"
@@ -56,6 +57,9 @@ public:
     uint32_t CameraAddress() const { return m_cameraAddress; }
     CRTPReceiver& Receiver() { return m_receiver; }
     CRTCPHandler& RtcpHandler() { return m_rtcp; }
+    // Time from the arrival of a picture's last packet to its hand-off to
+    // the host, over the channel's life. Read it only while no stream runs.
+    const CLatencyHistogram& FrameLatency() const { return m_frameLatency; }
 
 protected:
     bool StartStream();
@@ -63,8 +67,11 @@ protected:
     // The RTP port pair: receiver on an even port, RTCP on the next.
     bool StartPortPair();
     void StopPortPair();
-    // A packet of the stream, whichever path it came by.
-    void AcceptPacket(CRTPPacket& packet);
+    // A packet of the stream, whichever path it came by, read from the
+    // network at arrivalTicks (QueryPerformanceCounter).
+    void AcceptPacket(CRTPPacket& packet, int64_t arrivalTicks);
+    // One log line with the frame latency percentiles, when there are any.
+    void LogFrameLatency();
     uint32_t StreamTimeoutMs();
 
     uint32_t m_periodicIntervalMs = kPeriodicIntervalMs;
@@ -76,6 +83,9 @@ protected:
     CManualEvent m_packetEvent;
     CManualEvent m_frameEvent;
     CManualEvent m_byeEvent;
+    // Written on the thread that delivers packets.
+    int64_t m_packetArrivalTicks = 0;
+    CLatencyHistogram m_frameLatency;
 };
 
 }  // namespace zentavo

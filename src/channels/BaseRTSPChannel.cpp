@@ -46,7 +46,9 @@ void CBaseRTSPChannel::OnRTCPBye() { m_byeEvent.Set(); }
 
 void CBaseRTSPChannel::OnRTPPacket(CRTPPacket& packet) {
     m_interleavedPackets = true;
-    AcceptPacket(packet);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    AcceptPacket(packet, now.QuadPart);
 }
 
 void CBaseRTSPChannel::OnSessionEnded() { m_sessionEndedEvent.Set(); }

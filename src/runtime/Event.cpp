@@ -2,7 +2,8 @@
 
 namespace zentavo {
 
-CEvent::CEvent(bool manualReset) : m_handle(CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)) {}
+CEvent::CEvent(bool manualReset)
+    : m_handle(CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)), m_manualReset(manualReset) {}
 
 CEvent::~CEvent() {
     if (m_handle != nullptr) CloseHandle(m_handle);
@@ -11,13 +12,18 @@ CEvent::~CEvent() {
 bool CEvent::Set() {
     if (m_handle == nullptr) return false;
     // Published before the kernel object so that a poller never sees the
-    // event clear after a waiter has been released by it.
-    m_setMirror.store(true, std::memory_order_release);
+    // event clear after a waiter has been released by it. A manual-reset
+    // event the mirror already shows set is set in the kernel too: Reset
+    // clears the kernel object before the mirror, so a Set that races a
+    // Reset and is skipped here counts as coming before that Reset.
+    const bool wasSet = m_setMirror.exchange(true, std::memory_order_acq_rel);
+    if (m_manualReset && wasSet) return true;
     return SetEvent(m_handle) != FALSE;
 }
 
 bool CEvent::Reset() {
     if (m_handle == nullptr) return false;
+    // Kernel first, then the mirror: see Set.
     const bool reset = ResetEvent(m_handle) != FALSE;
     if (reset) m_setMirror.store(false, std::memory_order_release);
     return reset;

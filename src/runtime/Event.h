@@ -24,6 +24,7 @@ public:
 
 protected:
     HANDLE m_handle;
+    const bool m_manualReset;
     // What Set and Reset last made of the event: lets a manual-reset event
     // be polled without a system call (a wait is a server round trip under
     // Wine, and capture loops poll their stop event on every turn).
@@ -34,7 +35,9 @@ class CManualEvent : public CEvent {
 public:
     CManualEvent() : CEvent(true) {}
     // Same answer as Wait(0) while the event is changed only through Set
-    // and Reset, without entering the kernel.
+    // and Reset, without entering the kernel. Set on an event that is
+    // already set does not enter the kernel either, so an event set per
+    // packet costs a system call only after each Reset.
     bool IsSet() const { return m_setMirror.load(std::memory_order_acquire); }
 };
 

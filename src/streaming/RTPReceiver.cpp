@@ -10,23 +10,20 @@ namespace zentavo {
 namespace {
 const unsigned IDLE_WAIT_MS = 1000;
 const unsigned STOP_MS = 2000;
-// Waking a sleeping thread costs two system calls per packet, which at
-// thousands of packets a second is most of the work. When packets have been
-// coming close together, the queue thread looks again for a short while
-// before it sleeps; at video rates of a few hundred packets a second it
-// sleeps at once and costs nothing while idle.
-const double BUSY_GAP_SECONDS = 0.001;
-const double SPIN_SECONDS = 0.0002;
 
-double Seconds() {
-    static const double frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return double(f.QuadPart);
-    }();
+int64_t Ticks() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    return double(now.QuadPart) / frequency;
+    return now.QuadPart;
+}
+
+int64_t TicksPerSecond() {
+    static const int64_t frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    return frequency;
 }
 }  // namespace
 
@@ -37,6 +34,12 @@ CRTPReceiver::CRTPReceiver(IDriver* driver)
       m_peakBytes(0),
       m_received(0),
       m_consumerWaiting(false),
+      m_heldPackets(0),
+      m_haveTimestamp(false),
+      m_lastMarker(false),
+      m_lastTimestamp(0),
+      m_lastWakeTicks(0),
+      m_deliveringArrival(0),
       m_dataEvent(false),
       m_stopping(false) {}
 
@@ -109,15 +112,22 @@ size_t CRTPReceiver::EntryBytes(const RTP_QUEUE_ENTRY& entry) {
 void CRTPReceiver::ClearQueue() {
     CLockGuard guard(m_lock);
     m_queue.Clear();
+    m_heldPackets = 0;
+    m_haveTimestamp = false;
+    m_lastMarker = false;
 }
 
 void CRTPReceiver::OnData(IRTPClient* client, const sockaddr_in& from, const uint8_t* data, uint32_t length) {
     if (client == nullptr || client != m_client.Get() || Stopping()) return;
+    const int64_t arrival = Ticks();
     std::unique_ptr<RTP_QUEUE_ENTRY> entry(new RTP_QUEUE_ENTRY);
     entry->from = from;
+    entry->arrivalTicks = arrival;
     if (!entry->packet.Parse(length, data)) return;
     const size_t bytes = EntryBytes(*entry);
-    bool wake;
+    const bool marker = entry->packet.Marker() != 0;
+    const uint32_t timestamp = entry->packet.Timestamp();
+    bool wake = false;
     {
         CLockGuard guard(m_lock);
         // Checked again under the lock, so nothing slips in after Stop
@@ -126,8 +136,21 @@ void CRTPReceiver::OnData(IRTPClient* client, const sockaddr_in& from, const uin
         m_queue.Push(std::move(entry), bytes);
         ++m_received;
         if (m_queue.Bytes() > m_peakBytes) m_peakBytes = m_queue.Bytes();
-        wake = m_consumerWaiting;
-        m_consumerWaiting = false;
+        // A new timestamp after a marker was announced by that marker.
+        const bool unannouncedPicture = !m_haveTimestamp || (timestamp != m_lastTimestamp && !m_lastMarker);
+        m_haveTimestamp = true;
+        m_lastTimestamp = timestamp;
+        m_lastMarker = marker;
+        if (m_consumerWaiting) {
+            ++m_heldPackets;
+            wake = marker || unannouncedPicture || m_heldPackets >= BATCH_PACKETS ||
+                   double(arrival - m_lastWakeTicks) >= HOLD_SECONDS * double(TicksPerSecond());
+            if (wake) {
+                m_consumerWaiting = false;
+                m_heldPackets = 0;
+                m_lastWakeTicks = arrival;
+            }
+        }
     }
     if (wake) m_dataEvent.Set();
 }
@@ -145,30 +168,26 @@ void CRTPReceiver::OnClosed(IRTPClient* client) {
 std::unique_ptr<RTP_QUEUE_ENTRY> CRTPReceiver::Take(bool sleepIfEmpty) {
     CLockGuard guard(m_lock);
     std::unique_ptr<RTP_QUEUE_ENTRY> entry = m_queue.Pop();
-    if (!entry && sleepIfEmpty) m_consumerWaiting = true;
+    if (!entry && sleepIfEmpty) {
+        m_consumerWaiting = true;
+        m_heldPackets = 0;
+    }
     return entry;
 }
 
 void CRTPReceiver::Run() {
     CEvent* const events[2] = {&m_stopEvent, &m_dataEvent};
-    double lastPacket = 0;
     while (!Stopping()) {
-        std::unique_ptr<RTP_QUEUE_ENTRY> entry = Take(false);
-        if (!entry && Seconds() - lastPacket < BUSY_GAP_SECONDS) {
-            const double until = Seconds() + SPIN_SECONDS;
-            while (!entry && !Stopping() && Seconds() < until) {
-                SwitchToThread();
-                entry = Take(false);
-            }
-        }
-        if (!entry) entry = Take(true);
+        std::unique_ptr<RTP_QUEUE_ENTRY> entry = Take(true);
         if (!entry) {
+            // Held packets that no wake-up announced are taken at the
+            // latest after this wait.
             if (WaitAny(events, 2, IDLE_WAIT_MS) == 0) break;
             continue;
         }
-        lastPacket = Seconds();
         IRTPReceiverUser* user = m_user;
         if (user != nullptr && !Stopping()) {
+            m_deliveringArrival = entry->arrivalTicks;
             try {
                 user->OnRTPPacket(entry->from, entry->packet);
             } catch (...) {

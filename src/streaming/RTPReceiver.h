@@ -3,6 +3,14 @@
 // in arrival order. The queue is bounded: a user that stalls loses the
 // oldest packets (counted), and the media parser's sequence check discards
 // what they broke.
+//
+// The queue thread is woken once per picture rather than once per packet:
+// waking a thread is two system calls (two Wine server round trips), and a
+// depacketizer can do nothing with a packet before its picture's last one
+// is there. A sleeping queue thread is woken by a packet that ends a
+// picture (marker bit), one that starts a new picture when the last one
+// had no marker (senders that leave it out), a batch of BATCH_PACKETS, or
+// the first packet after HOLD_SECONDS without a wake-up.
 #pragma once
 
 #include <atomic>
@@ -23,6 +31,7 @@ namespace zentavo {
 struct RTP_QUEUE_ENTRY {
     sockaddr_in from;
     CRTPPacket packet;
+    int64_t arrivalTicks;  // QueryPerformanceCounter when the datagram was read
 };
 
 class CRTPReceiver : public IRTPClientUser, public CBaseThread {
@@ -33,6 +42,8 @@ public:
     static constexpr size_t DEFAULT_MAX_QUEUED_BYTES = 8 * 1024 * 1024;
     static constexpr uint32_t RECEIVE_SIZE = 1536;
     static constexpr uint32_t WAIT_TIMEOUT_MS = 2000;
+    static constexpr size_t BATCH_PACKETS = 64;
+    static constexpr double HOLD_SECONDS = 0.25;
 
     explicit CRTPReceiver(IDriver* driver = nullptr);
     ~CRTPReceiver() override;
@@ -51,6 +62,9 @@ public:
     // Largest queue size seen since construction.
     size_t PeakQueuedBytes();
     uint16_t GetPort();
+    // While the user's OnRTPPacket runs: when the packet's datagram was
+    // read, in QueryPerformanceCounter ticks. Valid on the queue thread only.
+    int64_t DeliveringArrivalTicks() const { return m_deliveringArrival; }
 
     // IRTPClientUser
     void OnData(IRTPClient* client, const sockaddr_in& from, const uint8_t* data, uint32_t length) override;
@@ -76,6 +90,14 @@ private:
     // The packet queue thread is about to sleep: the next packet must wake it.
     // While it is busy, appending needs no event.
     bool m_consumerWaiting;
+    // Packets queued since the queue thread went to sleep, the last
+    // queued timestamp, and when the queue thread was last woken.
+    size_t m_heldPackets;
+    bool m_haveTimestamp;
+    bool m_lastMarker;
+    uint32_t m_lastTimestamp;
+    int64_t m_lastWakeTicks;
+    int64_t m_deliveringArrival;
     CEvent m_dataEvent;
     std::atomic<bool> m_stopping;
 };

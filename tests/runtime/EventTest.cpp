@@ -37,6 +37,26 @@ TEST(Event, ManualResetPollAgreesWithWait) {
     EXPECT_FALSE(event.Wait(0));
 }
 
+TEST(Event, ManualResetSetAgainAfterEachResetReachesTheKernel) {
+    // Repeated sets skip the kernel while the event is set; every Reset
+    // must make the next Set signal it again.
+    CManualEvent event;
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_TRUE(event.Set());
+        EXPECT_TRUE(event.Set());
+        EXPECT_TRUE(event.Wait(0));
+        EXPECT_TRUE(event.Reset());
+        EXPECT_FALSE(event.Wait(0));
+    }
+    std::thread setter([&] {
+        for (int i = 0; i < 1000; ++i) event.Set();
+    });
+    EXPECT_TRUE(event.Wait(10000));
+    setter.join();
+    EXPECT_TRUE(event.Reset());
+    EXPECT_FALSE(event.Wait(0));
+}
+
 TEST(Event, ManualResetPollSeesASetFromAnotherThread) {
     CManualEvent event;
     std::thread setter([&] { event.Set(); });

@@ -42,6 +42,10 @@ BIG_CLIPS = {
     "1080p30": ("testsrc2=size=1920x1080:rate=30", 30,
                 ["-preset", "veryfast", "-profile:v", "main", "-bf", "0", "-b:v", "4M",
                  "-maxrate", "4M", "-bufsize", "8M", "-g", "30"]),
+    # 360p15: a small camera stream, about 0.5 Mbit/s, for many sessions at once.
+    "360p15": ("testsrc2=size=640x360:rate=15", 15,
+               ["-preset", "veryfast", "-profile:v", "main", "-bf", "0", "-b:v", "500k",
+                "-maxrate", "500k", "-bufsize", "1M", "-g", "15"]),
 }
 BIG_CLIP_SECONDS = 10
 
