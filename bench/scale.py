@@ -63,6 +63,23 @@ class Server:
             self.proc.kill()
 
 
+def thread_cost_kib(a):
+    """Resident KiB one idle thread adds to a process of this platform."""
+    n = 32
+    p = subprocess.Popen([a.wine, "bench_IdleThreads.exe", str(n)], cwd=a.bin, stdin=subprocess.PIPE,
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    rss = {}
+    for line in p.stdout:
+        word = line.split()
+        if word and word[0] in ("before", "after"):
+            rss[word[0]] = status(p.pid)[0]
+            if word[0] == "after":
+                break
+    p.stdin.close()
+    p.wait()
+    return max(0, (rss.get("after", 0) - rss.get("before", 0)) / n)
+
+
 def run_host(argv, cwd, server_pid):
     """Runs the host; returns its marks, per-second totals and channel lines."""
     p = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
@@ -132,12 +149,15 @@ def measure(a, kind, n, sim, srv):
         delivered, expected = 0, 0
     medians = [c["median"] for c in channels if c["median"] is not None]
     p99s = [c["p99"] for c in channels if c["p99"] is not None]
+    rss_kib = (stopping[3] - loaded[3]) / n
+    threads = (stopping[4] - loaded[4]) / n
     return {
         "kind": kind, "n": n,
         "process": round(per_stream_min(stopping[1] - streaming[1]), 3),
         "server": round(per_stream_min(stopping[2] - streaming[2]), 3),
-        "rss_kib": round((stopping[3] - loaded[3]) / n),
-        "threads": round((stopping[4] - loaded[4]) / n, 2),
+        "rss_kib": round(rss_kib),
+        "threads": round(threads, 2),
+        "own_kib": round(max(0, rss_kib - threads * a.thread_kib)),
         "delivered": delivered, "expected": expected or 0,
         "lost_reports": ticks[-1][2] if ticks else 0,
         "median_ms": round(statistics.median(medians), 2) if medians else None,
@@ -168,6 +188,13 @@ def main():
     tools = []
     rows = []
     try:
+        server = Server(a.wine, a.prefix)
+        try:
+            a.thread_kib = thread_cost_kib(a)
+        finally:
+            server.stop()
+        print("one idle thread costs %.0f KiB resident on this platform (bench_IdleThreads)" % a.thread_kib,
+              flush=True)
         sim_proc, sim = start_tool(["/usr/bin/python3", os.path.join(a.root, "tools/camsim/camsim.py")], work, "camsim")
         tools.append(sim_proc)
         srv = None
@@ -180,9 +207,11 @@ def main():
             for n in a.counts:
                 r = measure(a, kind, n, sim, srv)
                 rows.append(r)
-                print("  N=%d: per stream %.2f + %.2f CPU s/min (process + server), %d KiB and %.2f threads "
-                      "per channel, %d of %d frames, latency median %s ms, p99 %s ms, %d loss reports"
-                      % (n, r["process"], r["server"], r["rss_kib"], r["threads"], r["delivered"], r["expected"],
+                print("  N=%d: per stream %.2f + %.2f CPU s/min (process + server), %d KiB (%d beyond the threads' "
+                      "own) and %.2f threads per channel, %d of %d frames, latency median %s ms, p99 %s ms, "
+                      "%d loss reports"
+                      % (n, r["process"], r["server"], r["rss_kib"], r["own_kib"], r["threads"], r["delivered"],
+                         r["expected"],
                          fmt(r["median_ms"], ".2f"), fmt(r["p99_ms"], ".2f"), r["lost_reports"]), flush=True)
     finally:
         for t in tools:
@@ -195,15 +224,18 @@ def main():
     for kind in kinds:
         lines.append("  %s: %s" % (kind, KINDS[kind]["what"]))
     lines.append("CPU: seconds per minute of one stream while streaming; memory and threads: growth per channel;")
+    lines.append("'beyond threads': memory per channel less what its threads cost any process of this platform")
+    lines.append("(%.0f KiB resident per idle thread here, measured with bench_IdleThreads);" % a.thread_kib)
     lines.append("latency: arrival of a picture's last packet to the host's OnFrame (median of the channels' medians,")
     lines.append("worst channel's 99th percentile); Motion JPEG has none (no packets)")
-    lines.append("%-6s %8s %10s %10s %10s %10s %10s %10s %8s %9s %9s" % (
-        "kind", "channels", "proc CPU", "server CPU", "total CPU", "RSS KiB/ch", "threads/ch", "delivered",
-        "of sent", "lat p50", "lat p99"))
+    lines.append("%-6s %8s %10s %10s %10s %10s %14s %10s %10s %8s %9s %9s" % (
+        "kind", "channels", "proc CPU", "server CPU", "total CPU", "RSS KiB/ch", "beyond threads", "threads/ch",
+        "delivered", "of sent", "lat p50", "lat p99"))
     for r in rows:
         share = "%.1f%%" % (100.0 * r["delivered"] / r["expected"]) if r["expected"] else "-"
-        lines.append("%-6s %8d %10.3f %10.3f %10.3f %10d %10.2f %10d %8s %9s %9s" % (
-            r["kind"], r["n"], r["process"], r["server"], r["process"] + r["server"], r["rss_kib"], r["threads"],
+        lines.append("%-6s %8d %10.3f %10.3f %10.3f %10d %14d %10.2f %10d %8s %9s %9s" % (
+            r["kind"], r["n"], r["process"], r["server"], r["process"] + r["server"], r["rss_kib"], r["own_kib"],
+            r["threads"],
             r["delivered"], share, fmt(r["median_ms"], ".2f"), fmt(r["p99_ms"], ".2f")))
     table = "\n".join(lines) + "\n"
     with open(base + ".txt", "w") as f:
@@ -211,10 +243,11 @@ def main():
     print(table, end="")
     with open(base + ".dat", "w") as f:
         for kind in kinds:
-            f.write("# %s: channels process server rss_kib threads\n" % kind)
+            f.write("# %s: channels process server rss_kib threads rss_kib_beyond_threads\n" % kind)
             for r in rows:
                 if r["kind"] == kind:
-                    f.write("%d %.3f %.3f %d %.2f\n" % (r["n"], r["process"], r["server"], r["rss_kib"], r["threads"]))
+                    f.write("%d %.3f %.3f %d %.2f %d\n" % (r["n"], r["process"], r["server"], r["rss_kib"],
+                                                          r["threads"], r["own_kib"]))
             f.write("\n\n")
     chart(base, kinds, a.bits)
 
@@ -229,6 +262,8 @@ def chart(base, kinds, bits):
                      % (base, i, kind))
         plots.append('"%s.dat" index %d using 1:4 axes x1y2 with linespoints dashtype 2 title "%s: RSS KiB per channel (right)"'
                      % (base, i, kind))
+        plots.append('"%s.dat" index %d using 1:6 axes x1y2 with linespoints dashtype 3 '
+                     'title "%s: RSS KiB per channel beyond its threads (right)"' % (base, i, kind))
     script = "\n".join([
         "set terminal png size 1000,640",
         'set output "%s.png"' % base,

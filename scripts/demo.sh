@@ -234,8 +234,8 @@ logs:           $OUT/record.log, $OUT/record-h264.log, $OUT/io.log, $OUT/camsim.
 EOF
 
 # The last benchmark and campaign tables, where this checkout has made any
-# (bench/scale_mjpeg.sh, bench/h264_cpu.sh, scripts/campaign.sh).
-for table in "$ROOT"/build/bench/scale-mjpeg-win*.txt "$ROOT"/build/campaign/summary.txt; do
+# (bench/scale.sh, scripts/campaign.sh).
+for table in "$ROOT"/build/bench/scale-win*.txt "$ROOT"/build/campaign/summary.txt; do
     [ -s "$table" ] || continue
     echo
     echo "== $(basename "$(dirname "$table")")/$(basename "$table") ($(date -r "$table" '+%Y-%m-%d %H:%M'))"
