@@ -3,6 +3,7 @@
 # ASan/UBSan for SECONDS each (default 600), over its seed corpus in
 # tests/fuzz/corpus/<target>/ plus a working corpus in build/asan. Prints the
 # executions and the outcome per target; exit 1 if any target found a crash.
+# HALVENCAP_FUZZ_JOBS=N runs N targets at a time (default 1).
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -16,19 +17,30 @@ targets=("$@")
 if [ ${#targets[@]} = 0 ]; then
     for fz in "$BUILD"/bin/fuzz_*; do targets+=("$(basename "${fz#"$BUILD"/bin/fuzz_}")"); done
 fi
-bad=0
-printf '%-24s %14s  %s\n' target executions outcome
-for t in "${targets[@]}"; do
-    work="$BUILD/corpus-$t"; mkdir -p "$work" "$BUILD/findings-$t"
-    seeds="$ROOT/tests/fuzz/corpus/$t"; [ -d "$seeds" ] || seeds=
-    log="$BUILD/fuzz-$t.log"
+JOBS="${HALVENCAP_FUZZ_JOBS:-1}"
+RESULTS="$BUILD/fuzz-results"; rm -rf "$RESULTS"; mkdir -p "$RESULTS"
+run_target() {  # target: writes "<target> <executions> <outcome>" to its result file
+    local t=$1 work="$BUILD/corpus-$1" seeds="$ROOT/tests/fuzz/corpus/$1" log="$BUILD/fuzz-$1.log" outcome execs
+    mkdir -p "$work" "$BUILD/findings-$t"
+    [ -d "$seeds" ] || seeds=
     if "$BUILD/bin/fuzz_$t" -max_total_time="$SECONDS_EACH" -rss_limit_mb=2048 \
             -artifact_prefix="$BUILD/findings-$t/" "$work" $seeds >"$log" 2>&1; then
         outcome="no finding"
     else
-        outcome="FINDING (see $log, $BUILD/findings-$t/)"; bad=1
+        outcome="FINDING (see $log, $BUILD/findings-$t/)"
     fi
     execs=$(grep -oE '^#[0-9]+' "$log" | tail -1 | tr -d '#')
-    printf '%-24s %14s  %s\n' "$t" "${execs:-?}" "$outcome"
+    printf '%-24s %14s  %s\n' "$t" "${execs:-?}" "$outcome" >"$RESULTS/$t"
+}
+for t in "${targets[@]}"; do
+    while [ "$(jobs -rp | wc -l)" -ge "$JOBS" ]; do sleep 1; done
+    run_target "$t" &
+done
+wait
+printf '%-24s %14s  %s\n' target executions outcome
+bad=0
+for t in "${targets[@]}"; do
+    cat "$RESULTS/$t"
+    grep -q FINDING "$RESULTS/$t" && bad=1
 done
 exit $bad

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "channels/CommonChannelRTSP.h"
+#include "streaming/RTPReorderBuffer.h"
 #include "streaming/SDPResponseParser.h"
 
 namespace zentavo {
@@ -23,7 +24,18 @@ public:
         StopPortPair();
     }
 
-    void HandlePacket(const CRTPPacket& packet) override { m_parser.ProcessPacket(packet); }
+    // Packets reach the depacketizer in sequence order where a swap can be
+    // mended; runs on the one thread that delivers packets.
+    void HandlePacket(const CRTPPacket& packet) override {
+        m_reorder.Push(packet, [this](const CRTPPacket& p) { m_parser.ProcessPacket(p); });
+    }
+
+    // Each session's packets start a sequence of their own; the previous
+    // session's threads have stopped by now.
+    bool StartTransport() override {
+        m_reorder.Clear();
+        return CCommonChannelRTSP::StartTransport();
+    }
 
     bool OnDescribe(const SESSION_DESCRIPTION& description) override {
         m_parser.SetParameterSets(description.parameterSet1, description.parameterSet2, description.configuration);
@@ -34,6 +46,7 @@ public:
 
 private:
     Parser m_parser;
+    CRTPReorderBuffer m_reorder;
 };
 
 }  // namespace zentavo

@@ -6,6 +6,7 @@ set(PORTABLE_SOURCES
     RTCPStatisticsTest.cpp
     RTCPPacketsTest.cpp
     BoundedQueueTest.cpp
+    RTPReorderBufferTest.cpp
 )
 set(WIN32_SOURCES
     LoopbackPeer.cpp
