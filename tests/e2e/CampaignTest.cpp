@@ -318,6 +318,9 @@ public:
                          [&cam] { return cam.Set("status=0"); }});
             f.push_back({"http_401", 5000, [&cam, kick] { return cam.Set("status=401") && kick(); },
                          [&cam] { return cam.Set("status=0"); }});
+            // Random bytes on the running stream and for every new request.
+            f.push_back({"garbage_all", 5000, [&cam] { return cam.Set("garbage=1"); },
+                         [&cam] { return cam.Set("garbage=0"); }});
             // Past the stream time-out: the loss must be reported.
             f.push_back({"long_outage", kStreamTimeoutMs + 5000, [&cam] { return cam.Set("down=1"); },
                          [&cam] { return cam.Set("down=0"); }});
@@ -335,6 +338,13 @@ public:
         f.push_back({"http_401", 5000, [&cam, &proxy] { return cam.Set("status=401") && proxy.DropConnections(); },
                      [&cam] { return cam.Set("status=0"); }});
         f.push_back({"rtsp_restart", 4000, [&server] { return server.Kill(); }, [&server] { return server.Listen(); }});
+        // Random bytes on every socket: HTTP, RTSP, and after each RTP packet.
+        f.push_back({"garbage_all", 5000,
+                     [&cam, &proxy] {
+                         return cam.Set("garbage=1") && proxy.Set("rtsp_garbage=1&garbage=1") &&
+                                proxy.DropConnections();
+                     },
+                     [&cam, &proxy] { return cam.Set("garbage=0") && proxy.Set("clear="); }});
         // Past the stream time-out: the loss must be reported.
         f.push_back({"long_outage", kStreamTimeoutMs + 5000, [&server] { return server.Kill(); },
                      [&server] { return server.Listen(); }});

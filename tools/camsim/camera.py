@@ -4,6 +4,7 @@ Other protocol sides (an RTSP server, for instance) attach to a camera with
 attach_service(); they share its store, switches, log and lifetime.
 """
 
+import random
 import select
 import socket
 import threading
@@ -40,6 +41,7 @@ class Switches:
     def __init__(self, width, height, fps):
         self.hang = False
         self.down = False
+        self.garbage = False
         self.status = 0
         self.empty = False
         self.drop_after = 0
@@ -54,6 +56,16 @@ class Switches:
         self.enabled = True
         self.auth_answer = "single"
         self.enable_ok = True
+
+
+_garbage_rng = random.Random(1)
+_garbage_lock = threading.Lock()
+
+
+def garbage_bytes(size):
+    """Random bytes from one seeded generator, so a run can be repeated."""
+    with _garbage_lock:
+        return _garbage_rng.randbytes(size)
 
 
 def _int(text, lo, hi):
@@ -127,6 +139,8 @@ class Camera:
                     s.down = value == "1"
                     if s.down:
                         self.server.close_all()
+                elif name == "garbage":
+                    s.garbage = value == "1"
                 elif name == "status":
                     s.status = _int(value, 0, 999)
                 elif name == "empty":
@@ -226,9 +240,28 @@ class CameraHTTPServer(ThreadingHTTPServer):
                 pass
             request.close()
             return
+        if self.camera.switches.garbage:
+            # A camera gone mad: random bytes for whatever is asked, now and
+            # then behind a status line that looks right.
+            self.camera.record("GARBAGE", "-", None)
+            threading.Thread(target=self._answer_garbage, args=(request,), daemon=True).start()
+            return
         with self._conn_lock:
             self._connections.add(request)
         super().process_request(request, client_address)
+
+    def _answer_garbage(self, request):
+        try:
+            request.settimeout(5)
+            request.recv(65536)
+            junk = garbage_bytes(4096)
+            if junk[0] & 1:
+                junk = b"HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n\r\n" + junk
+            request.sendall(junk)
+            request.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        request.close()
 
     def shutdown_request(self, request):
         with self._conn_lock:
@@ -378,6 +411,16 @@ class CameraRequestHandler(BaseHTTPRequestHandler):
         while not cam.closed.is_set():
             if s.drop_after and sent >= s.drop_after:
                 return
+            if s.garbage:
+                # Random bytes where the pictures were, at the same pace.
+                try:
+                    self.wfile.write(garbage_bytes(16384))
+                except OSError:
+                    return
+                if cam.closed.wait(1.0 / max(s.fps, 1)):
+                    return
+                due = time.monotonic()
+                continue
             if s.hang:
                 # A hung camera keeps the connection open and sends nothing.
                 if not self._hold(lambda: s.hang):

@@ -19,6 +19,7 @@ from urllib.parse import quote
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
+import camera  # noqa: E402
 import pictures  # noqa: E402
 
 CAMSIM = os.path.join(HERE, "camsim.py")
@@ -438,6 +439,35 @@ class MjpegTest(SimulatorTestBase):
         conn.close()
         self.ctl("/cameras/%d/set?down=0" % cam)
         self.assertEqual(len(read_parts(self.open_stream(port), 2)), 2)
+
+    def test_garbage_floods_streams_and_answers_requests_until_cleared(self):
+        cam, port = self.new_camera("fps=50")
+        sock = socket.create_connection(("127.0.0.1", port), timeout=WAIT)
+        self.addCleanup(sock.close)
+        sock.sendall(b"GET /cgi-bin/mjpeg?stream=0&mode=live HTTP/1.1\r\nHost: x\r\n\r\n")
+        self.assertTrue(sock.recv(65536))
+        self.ctl("/cameras/%d/set?garbage=1" % cam)
+        # A new request gets junk and a close.
+        other = socket.create_connection(("127.0.0.1", port), timeout=WAIT)
+        other.sendall(b"GET /cgi-bin/param.cgi HTTP/1.1\r\nHost: x\r\n\r\n")
+        junk = b""
+        while True:
+            chunk = other.recv(65536)
+            if not chunk:
+                break
+            junk += chunk
+        other.close()
+        self.assertGreaterEqual(len(junk), 4096)
+        self.assertIn("GARBAGE -", self.ctl("/cameras/%d/log" % cam))
+        # The running stream turns to junk: no boundary in a while of it.
+        seen = b""
+        while len(seen) < 200000:
+            seen += sock.recv(65536)
+        self.assertNotIn(b"--" + camera.BOUNDARY.encode() + b"\r\nContent-Type", seen[-100000:])
+        self.ctl("/cameras/%d/set?garbage=0" % cam)
+        seen = b""
+        while b"Content-Type: image/jpeg" not in seen:
+            seen += sock.recv(65536)
 
     def test_stream_paced_at_fps(self):
         _, port = self.new_camera("fps=20")

@@ -28,7 +28,7 @@ from urllib.parse import parse_qsl, urlsplit
 
 RATES = ("drop", "reorder", "duplicate", "delay", "garbage")
 COUNTERS = ("sessions", "setups", "rtp_in", "rtcp_in", "forwarded", "dropped", "reordered",
-            "duplicated", "delayed", "garbage", "rtcp_up", "blackholed")
+            "duplicated", "delayed", "garbage", "rtcp_up", "blackholed", "rtsp_garbage")
 # A held packet goes out after the next one, or on its own after this long,
 # so that a pause in the stream does not keep it back for good.
 REORDER_HOLD_S = 0.05
@@ -44,6 +44,8 @@ class Faults:
         self.delay_ms = 100
         self.faults_on_rtcp = False
         self.blackhole = False
+        # New RTSP connections are answered with random bytes, not relayed.
+        self.rtsp_garbage = False
         self.seed = 1
         self.rng = random.Random(self.seed)
         self.counters = dict.fromkeys(COUNTERS, 0)
@@ -69,9 +71,12 @@ class Faults:
                     self.faults_on_rtcp = value == "1"
                 elif name == "blackhole":
                     self.blackhole = value == "1"
+                elif name == "rtsp_garbage":
+                    self.rtsp_garbage = value == "1"
                 elif name == "clear":
                     self.rates = dict.fromkeys(RATES, 0.0)
                     self.blackhole = False
+                    self.rtsp_garbage = False
                 else:
                     raise ValueError("unknown switch %s" % name)
 
@@ -280,6 +285,9 @@ class RtspConnection:
         self.closed = False
 
     def start(self):
+        if self.proxy.faults.rtsp_garbage:
+            threading.Thread(target=self.answer_garbage, name="rtsp-garbage", daemon=True).start()
+            return
         try:
             self.server = socket.create_connection(self.proxy.target, timeout=5)
             self.server.settimeout(None)
@@ -289,6 +297,21 @@ class RtspConnection:
         self.proxy.faults.count("sessions")
         threading.Thread(target=self.upstream, name="rtsp-up", daemon=True).start()
         threading.Thread(target=self.downstream, name="rtsp-down", daemon=True).start()
+
+    def answer_garbage(self):
+        """A camera gone mad: random bytes for whatever the driver asks,
+        sometimes behind a status line that looks right, then the close."""
+        self.proxy.faults.count("rtsp_garbage")
+        try:
+            self.client.settimeout(5)
+            self.client.recv(MAX_HEAD)
+            junk = self.proxy.faults.garbage(2048)
+            if junk[0] & 1:
+                junk = b"RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 1500\r\n\r\n" + junk
+            self.client.sendall(junk)
+        except OSError:
+            pass
+        self.close()
 
     def close(self):
         with self.lock:

@@ -289,6 +289,24 @@ class FaultRates(ProxyCase):
         self.assertEqual([g[0] for g in d.receive(1)], [b"b"])
         self.assertEqual(proxy.faults.snapshot()["blackholed"], 1)
 
+    def test_rtsp_garbage_answers_new_connections_with_junk_and_closes(self):
+        proxy = self.proxy(rtsp_garbage=1)
+        d = self.driver(proxy)
+        d.sock.settimeout(WAIT)
+        d.sock.sendall(b"OPTIONS rtsp://x/ RTSP/1.0\r\nCSeq: 1\r\n\r\n")
+        got = b""
+        while True:
+            chunk = d.sock.recv(65536)
+            if not chunk:
+                break
+            got += chunk
+        self.assertGreaterEqual(len(got), 2048)
+        self.assertEqual(proxy.faults.snapshot()["rtsp_garbage"], 1)
+        self.assertEqual(proxy.faults.snapshot()["sessions"], 0)  # the server never heard of it
+        proxy.faults.set([("clear", "")])
+        self.driver(proxy).setup()  # relayed again once cleared
+        self.assertTrue(self.server.setup_done.wait(WAIT))
+
     def test_dropping_connections_closes_the_driver_side(self):
         proxy, d, _ = self.playing()
         proxy.drop_connections()
