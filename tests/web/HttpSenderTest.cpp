@@ -46,6 +46,22 @@ protected:
     ScriptedHttpServer server;
 };
 
+// A streamed answer: no length, so it lasts until the connection ends, or
+// (stalled) until the server is told to let go.
+ScriptedAnswer StreamAnswer(const std::string& body, bool stalled) {
+    ScriptedAnswer answer = ScriptedAnswer::Ok(body);
+    answer.announceLength = false;
+    answer.stallAfterBody = stalled;
+    return answer;
+}
+
+std::string Letters(size_t count) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i)
+        text += static_cast<char>('a' + i % 26);
+    return text;
+}
+
 TEST_F(HttpSenderTest, GetCarriesUserAgentBasicCredentialsAndUnescapedQuery) {
     server.Push(ScriptedAnswer::Ok("Return_0=1\r\n"));
     CHttpSender sender(Device(server.Port(), "user", "pass"));
@@ -182,10 +198,7 @@ TEST_F(HttpSenderTest, ReadSomeAppendsOrClears) {
 }
 
 TEST_F(HttpSenderTest, CloseRequestFromAnotherThreadEndsABlockedRead) {
-    ScriptedAnswer answer = ScriptedAnswer::Ok("abc");
-    answer.announceLength = false;
-    answer.stallAfterBody = true;
-    server.Push(answer);
+    server.Push(StreamAnswer("abc", true));
     // A long time-out, so that only the close can end the read in time.
     CHttpSender sender(Device(server.Port(), "", "", 60000));
     ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
@@ -243,12 +256,8 @@ std::string DrainStream(CHttpSender& sender) {
 }
 
 TEST_F(HttpSenderTest, ReadStreamDeliversTheWholeBodyInArrivalPiecesThenZero) {
-    std::string body;
-    for (int i = 0; i < 20000; ++i)
-        body += static_cast<char>('a' + i % 26);
-    ScriptedAnswer answer = ScriptedAnswer::Ok(body);
-    answer.announceLength = false;
-    server.Push(answer);
+    const std::string body = Letters(20000);
+    server.Push(StreamAnswer(body, false));
     CHttpSender sender(Device(server.Port()));
     ByteArray none;
     EXPECT_EQ(0u, sender.ReadStream(none));  // no request yet
@@ -258,10 +267,7 @@ TEST_F(HttpSenderTest, ReadStreamDeliversTheWholeBodyInArrivalPiecesThenZero) {
 }
 
 TEST_F(HttpSenderTest, ReadStreamEndsWithTheReceiveTimeOut) {
-    ScriptedAnswer answer = ScriptedAnswer::Ok("abc");
-    answer.announceLength = false;
-    answer.stallAfterBody = true;
-    server.Push(answer);
+    server.Push(StreamAnswer("abc", true));
     CHttpSender sender(Device(server.Port(), "", "", 1000));
     ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
     auto reader = std::async(std::launch::async, [&] { return DrainStream(sender); });
@@ -271,10 +277,7 @@ TEST_F(HttpSenderTest, ReadStreamEndsWithTheReceiveTimeOut) {
 }
 
 TEST_F(HttpSenderTest, CloseRequestFromAnotherThreadEndsABlockedReadStream) {
-    ScriptedAnswer answer = ScriptedAnswer::Ok("abc");
-    answer.announceLength = false;
-    answer.stallAfterBody = true;
-    server.Push(answer);
+    server.Push(StreamAnswer("abc", true));
     // A long time-out, so that only the close can end the wait in time.
     CHttpSender sender(Device(server.Port(), "", "", 60000));
     ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
@@ -303,13 +306,8 @@ TEST_F(HttpSenderTest, CloseRequestFromAnotherThreadEndsABlockedReadStream) {
 }
 
 TEST_F(HttpSenderTest, AStreamAfterAnAbandonedOneIsReadInFull) {
-    ScriptedAnswer stalled = ScriptedAnswer::Ok("first");
-    stalled.announceLength = false;
-    stalled.stallAfterBody = true;
-    server.Push(stalled);
-    ScriptedAnswer second = ScriptedAnswer::Ok("second stream");
-    second.announceLength = false;
-    server.Push(second);
+    server.Push(StreamAnswer("first", true));
+    server.Push(StreamAnswer("second stream", false));
     CHttpSender sender(Device(server.Port(), "", "", 60000));
     ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/one")));
     ByteArray piece;
@@ -357,12 +355,8 @@ private:
 };
 
 TEST_F(HttpSenderTest, ReadStreamIntoHandsTheWholeBodyToTheSinkOnTheReadingThread) {
-    std::string body;
-    for (int i = 0; i < 50000; ++i)
-        body += static_cast<char>('a' + i % 26);
-    ScriptedAnswer answer = ScriptedAnswer::Ok(body);
-    answer.announceLength = false;
-    server.Push(answer);
+    const std::string body = Letters(50000);
+    server.Push(StreamAnswer(body, false));
     CHttpSender sender(Device(server.Port()));
     RecordingSink sink;
     EXPECT_FALSE(sender.ReadStreamInto(sink));  // no request yet
@@ -373,10 +367,7 @@ TEST_F(HttpSenderTest, ReadStreamIntoHandsTheWholeBodyToTheSinkOnTheReadingThrea
 }
 
 TEST_F(HttpSenderTest, ASinkThatRefusesEndsTheReading) {
-    ScriptedAnswer answer = ScriptedAnswer::Ok("abc");
-    answer.announceLength = false;
-    answer.stallAfterBody = true;
-    server.Push(answer);
+    server.Push(StreamAnswer("abc", true));
     CHttpSender sender(Device(server.Port(), "", "", 60000));
     ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
     RecordingSink sink(1);
@@ -388,10 +379,7 @@ TEST_F(HttpSenderTest, ASinkThatRefusesEndsTheReading) {
 }
 
 TEST_F(HttpSenderTest, CloseRequestFromAnotherThreadEndsReadStreamInto) {
-    ScriptedAnswer answer = ScriptedAnswer::Ok("abc");
-    answer.announceLength = false;
-    answer.stallAfterBody = true;
-    server.Push(answer);
+    server.Push(StreamAnswer("abc", true));
     CHttpSender sender(Device(server.Port(), "", "", 60000));
     ASSERT_TRUE(sender.SendRequest(HTTP_REQUEST("GET", "/mjpeg")));
     RecordingSink sink;
