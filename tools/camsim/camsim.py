@@ -10,31 +10,14 @@ See README.md for the control API.
 
 import argparse
 import os
-import signal
 import sys
-import threading
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+
 from control import ControlServer, Simulator, camera_options  # noqa: E402
-
-
-def write_port_file(path, port):
-    tmp = "%s.tmp.%d" % (path, os.getpid())
-    with open(tmp, "w") as f:
-        f.write("%d\n" % port)
-    os.replace(tmp, path)
-
-
-def parent_alive(pid):
-    try:
-        os.kill(pid, 0)
-    except ProcessLookupError:
-        return False
-    except PermissionError:
-        pass
-    return True
+from toolserver import add_lifetime_arguments, serve_control, stop_on_signals, wait_for_end  # noqa: E402
 
 
 def parse_args(argv):
@@ -50,10 +33,7 @@ def parse_args(argv):
     p.add_argument("--width", type=int, default=640)
     p.add_argument("--height", type=int, default=480)
     p.add_argument("--fps", type=int, default=10)
-    p.add_argument("--parent-pid", type=int, default=0,
-                   help="exit when this process is gone (0: do not watch)")
-    p.add_argument("--max-seconds", type=float, default=3600,
-                   help="exit after this many seconds (0: never)")
+    add_lifetime_arguments(p)
     args = p.parse_args(argv)
     if args.control_port is None and args.camera_port is None:
         p.error("give --control-port and/or --camera-port")
@@ -65,8 +45,7 @@ def parse_args(argv):
 def main(argv=None):
     args = parse_args(argv if argv is not None else sys.argv[1:])
     sim = Simulator()
-    signal.signal(signal.SIGTERM, lambda *_: sim.stop.set())
-    signal.signal(signal.SIGINT, lambda *_: sim.stop.set())
+    stop_on_signals(sim.stop)
 
     control = None
     if args.camera_port is not None:
@@ -89,19 +68,9 @@ def main(argv=None):
             print("camsim: cannot listen on control port: %s" % e, file=sys.stderr)
             sim.close_all()
             return 2
-        threading.Thread(target=control.serve_forever, kwargs={"poll_interval": 0.05},
-                         name="control", daemon=True).start()
-        port = control.server_address[1]
-        if args.port_file:
-            write_port_file(args.port_file, port)
-        print("camsim: control on http://127.0.0.1:%d/" % port, flush=True)
+        serve_control(control, "camsim", args.port_file)
 
-    deadline = time.monotonic() + args.max_seconds if args.max_seconds > 0 else None
-    while not sim.stop.wait(0.5):
-        if args.parent_pid and not parent_alive(args.parent_pid):
-            break
-        if deadline and time.monotonic() > deadline:
-            break
+    wait_for_end(sim.stop, args.parent_pid, args.max_seconds)
 
     if control:
         control.shutdown()

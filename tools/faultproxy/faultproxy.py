@@ -18,13 +18,15 @@ import os
 import random
 import re
 import select
-import signal
 import socket
 import sys
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qsl, urlsplit
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from toolserver import add_lifetime_arguments, serve_control, stop_on_signals, wait_for_end  # noqa: E402
 
 RATES = ("drop", "reorder", "duplicate", "delay", "garbage")
 COUNTERS = ("sessions", "setups", "rtp_in", "rtcp_in", "forwarded", "dropped", "reordered",
@@ -559,29 +561,11 @@ class ControlServer(ThreadingHTTPServer):
         self.controller = controller
 
 
-def write_port_file(path, port):
-    tmp = "%s.tmp.%d" % (path, os.getpid())
-    with open(tmp, "w") as f:
-        f.write("%d\n" % port)
-    os.replace(tmp, path)
-
-
-def parent_alive(pid):
-    try:
-        os.kill(pid, 0)
-    except ProcessLookupError:
-        return False
-    except PermissionError:
-        pass
-    return True
-
-
 def main(argv=None):
     p = argparse.ArgumentParser(description="RTSP-aware UDP fault proxy for tests (loopback only)")
     p.add_argument("--control-port", type=int, required=True, help="0: any free port")
     p.add_argument("--port-file", help="write the control port here once listening")
-    p.add_argument("--parent-pid", type=int, default=0, help="exit when this process is gone")
-    p.add_argument("--max-seconds", type=float, default=3600, help="0: never")
+    add_lifetime_arguments(p)
     args = p.parse_args(argv)
 
     controller = Controller()
@@ -590,20 +574,9 @@ def main(argv=None):
     except OSError as e:
         print("faultproxy: cannot listen on control port: %s" % e, file=sys.stderr)
         return 2
-    signal.signal(signal.SIGTERM, lambda *_: controller.stop.set())
-    signal.signal(signal.SIGINT, lambda *_: controller.stop.set())
-    threading.Thread(target=control.serve_forever, kwargs={"poll_interval": 0.05},
-                     name="control", daemon=True).start()
-    port = control.server_address[1]
-    if args.port_file:
-        write_port_file(args.port_file, port)
-    print("faultproxy: control on http://127.0.0.1:%d/" % port, flush=True)
-    deadline = time.monotonic() + args.max_seconds if args.max_seconds > 0 else None
-    while not controller.stop.wait(0.5):
-        if args.parent_pid and not parent_alive(args.parent_pid):
-            break
-        if deadline and time.monotonic() > deadline:
-            break
+    stop_on_signals(controller.stop)
+    serve_control(control, "faultproxy", args.port_file)
+    wait_for_end(controller.stop, args.parent_pid, args.max_seconds)
     control.shutdown()
     control.server_close()
     for proxy_id in list(controller.proxies):

@@ -11,12 +11,10 @@ See README.md for the control API.
 
 import argparse
 import os
-import signal
 import subprocess
 import sys
 import tempfile
 import threading
-import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qsl
 
@@ -26,6 +24,9 @@ gi.require_version("Gst", "1.0")
 gi.require_version("GstRtsp", "1.0")
 gi.require_version("GstRtspServer", "1.0")
 from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from toolserver import add_lifetime_arguments, serve_control, stop_on_signals, wait_for_end  # noqa: E402
 
 CLIP_SECONDS = 4
 CLIP_SIZE = "320x240"
@@ -420,29 +421,11 @@ class ControlHandler(BaseHTTPRequestHandler):
             self._reply(404, "unknown command\n")
 
 
-def write_port_file(path, port):
-    tmp = "%s.tmp.%d" % (path, os.getpid())
-    with open(tmp, "w") as f:
-        f.write("%d\n" % port)
-    os.replace(tmp, path)
-
-
-def parent_alive(pid):
-    try:
-        os.kill(pid, 0)
-    except ProcessLookupError:
-        return False
-    except PermissionError:
-        pass
-    return True
-
-
 def main(argv=None):
     p = argparse.ArgumentParser(description="GStreamer RTSP server for tests (loopback only)")
     p.add_argument("--control-port", type=int, required=True, help="0: any free port")
     p.add_argument("--port-file", help="write the control port here once listening")
-    p.add_argument("--parent-pid", type=int, default=0, help="exit when this process is gone")
-    p.add_argument("--max-seconds", type=float, default=3600, help="0: never")
+    add_lifetime_arguments(p)
     args = p.parse_args(argv)
 
     Gst.init(None)
@@ -459,27 +442,15 @@ def main(argv=None):
     except OSError as e:
         print("rtspsrv: cannot listen on control port: %s" % e, file=sys.stderr)
         return 2
-    signal.signal(signal.SIGTERM, lambda *_: controller.stop.set())
-    signal.signal(signal.SIGINT, lambda *_: controller.stop.set())
-    threading.Thread(target=control.serve_forever, kwargs={"poll_interval": 0.05},
-                     name="control", daemon=True).start()
-
-    deadline = time.monotonic() + args.max_seconds if args.max_seconds > 0 else None
+    stop_on_signals(controller.stop)
 
     def watch():
-        while not controller.stop.wait(0.5):
-            if args.parent_pid and not parent_alive(args.parent_pid):
-                break
-            if deadline and time.monotonic() > deadline:
-                break
+        wait_for_end(controller.stop, args.parent_pid, args.max_seconds)
         controller.stop.set()
         GLib.idle_add(loop.quit)
 
     threading.Thread(target=watch, name="watch", daemon=True).start()
-    port = control.server_address[1]
-    if args.port_file:
-        write_port_file(args.port_file, port)
-    print("rtspsrv: control on http://127.0.0.1:%d/" % port, flush=True)
+    serve_control(control, "rtspsrv", args.port_file)
     loop.run()
 
     control.shutdown()
