@@ -15,6 +15,8 @@
 # Defaults: the 64-bit build, 1800 s, 16 channels, 1000 cycles. Use --bits 32
 # (the shipped build) where the kernel runs i386 code natively; under qemu
 # emulation threads are unreliable. Exit 1 when the summary has findings.
+# HALVENCAP_CAMPAIGN_BUILD=DIR builds and runs in DIR instead of
+# build/win64 (or build/win32), so a second campaign can run beside a long one.
 set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
@@ -31,7 +33,7 @@ while [ $# -gt 0 ]; do
         --no-faults) RUN_FAULTS=0 ;;
         --no-cycles) RUN_CYCLES=0 ;;
         --out) OUT=$(realpath -m "$2"); shift ;;
-        -h|--help) sed -n 2,19p "$0"; exit 0 ;;
+        -h|--help) sed -n 2,21p "$0"; exit 0 ;;
         *) echo "unknown option $1"; exit 2 ;;
     esac
     shift
@@ -42,8 +44,8 @@ export WINEPREFIX="${HALVENCAP_WINEPREFIX64:-$BUILD/wine64-prefix}"
 
 "$ROOT/scripts/setup.sh" >/dev/null || { echo "setup failed"; exit 1; }
 case "$BITS" in
-    64) DIR="$BUILD/win64"; TOOLCHAIN=toolchain-x86_64-mingw.cmake; WINE=/usr/lib/wine/wine64 ;;
-    32) DIR="$BUILD/win32"; TOOLCHAIN=toolchain-i686-mingw.cmake; WINE="$ROOT/scripts/wine32.sh"
+    64) DIR="${HALVENCAP_CAMPAIGN_BUILD:-$BUILD/win64}"; TOOLCHAIN=toolchain-x86_64-mingw.cmake; WINE=/usr/lib/wine/wine64 ;;
+    32) DIR="${HALVENCAP_CAMPAIGN_BUILD:-$BUILD/win32}"; TOOLCHAIN=toolchain-i686-mingw.cmake; WINE="$ROOT/scripts/wine32.sh"
         [ "$(cat "$BUILD/i386-mode" 2>/dev/null)" = qemu ] && \
             echo "warning: i386 code runs only under qemu here; threads are unreliable" ;;
     *) echo "--bits 64 or 32"; exit 2 ;;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+
+#include "host/IDriver.h"
 
 #include "parsers/ByteReader.h"
 #include "parsers/FrameCodes.h"
@@ -14,7 +17,33 @@ constexpr uint8_t MARKER_PREFIX = 0xFF;
 constexpr uint8_t MARKER_SOI = 0xD8;
 constexpr uint8_t MARKER_EOI = 0xD9;
 constexpr uint8_t MARKER_SOF0 = 0xC0;
+constexpr uint8_t MARKER_SOS = 0xDA;
+constexpr uint8_t MARKER_TEM = 0x01;
+
+// Start Of Frame markers: C0 to CF but for DHT (C4), JPG (C8) and DAC (CC).
+bool IsStartOfFrame(uint8_t code) { return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC; }
+// Markers that stand alone, without a length: TEM and the restart markers.
+bool HasNoLength(uint8_t code) { return code == MARKER_TEM || (code >= 0xD0 && code <= 0xD7); }
 }  // namespace
+
+bool CJpegMediaParser::HeadIsWellFormed(const uint8_t* data, size_t size) {
+    CByteReader in(data, size);
+    if (in.ReadU8() != MARKER_PREFIX || in.ReadU8() != MARKER_SOI) return false;
+    bool frameHeader = false;
+    while (in.Ok()) {
+        if (in.ReadU8() != MARKER_PREFIX) return false;
+        uint8_t code = in.ReadU8();
+        while (code == MARKER_PREFIX && in.Ok()) code = in.ReadU8();  // fill bytes
+        if (!in.Ok()) return false;
+        if (code == MARKER_SOS) return frameHeader;
+        if (HasNoLength(code)) continue;
+        if (code == 0x00 || code == MARKER_SOI || code == MARKER_EOI) return false;
+        const uint16_t length = in.ReadU16BE();
+        if (length < 2 || !in.Skip(length - 2u)) return false;
+        if (IsStartOfFrame(code)) frameHeader = true;
+    }
+    return false;
+}
 
 void CJpegMediaParser::ProcessData(const uint8_t* data, size_t length) {
     if (!data) length = 0;
@@ -106,6 +135,17 @@ size_t CJpegMediaParser::CollectSofFields(const uint8_t* data, size_t length) {
 
 void CJpegMediaParser::DeliverPicture() {
     if (m_frameBuffer.empty() || m_size.Empty()) return;
+    if (!HeadIsWellFormed(m_frameBuffer.data(), m_frameBuffer.size())) {
+        ++m_damaged;
+        if (!m_damageLogged && m_driver) {
+            m_damageLogged = true;
+            const std::string device = m_driver->GetDeviceName();
+            m_driver->Message(LOG_WARNING, "%s: Damaged JPEG picture dropped, device %s",
+                              "zentavo::CJpegMediaParser::DeliverPicture", device.c_str());
+        }
+        return;
+    }
+    m_damageLogged = false;
     FRAME_DESCRIPTION description;
     description.code = FRAME_CODE_JPEG;
     description.capacity = static_cast<uint32_t>(m_frameBuffer.size());

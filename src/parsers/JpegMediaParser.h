@@ -2,6 +2,12 @@
 // Of Image markers alone; the multipart framing between pictures is never
 // copied and so never read. The picture size comes from the baseline Start
 // Of Frame header.
+//
+// A camera that sends garbage produces Start and End Of Image markers by
+// chance (two bytes in 65536), so a picture is handed on only when its
+// header walks as JPEG marker segments from Start Of Image to Start Of
+// Scan, a Start Of Frame among them; anything else would reach the host as
+// a frame no decoder can read.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +24,13 @@ public:
     void ProcessData(const uint8_t* data, size_t length) override;
 
     bool InPicture() const { return m_inPicture; }
+    // Pictures dropped because their header was not well formed.
+    uint64_t DamagedPictures() const { return m_damaged; }
+
+    // True when data starts with Start Of Image followed by marker segments
+    // that lead, by their lengths, to a Start Of Scan with a Start Of Frame
+    // before it.
+    static bool HeadIsWellFormed(const uint8_t* data, size_t size);
 
 private:
     // Bytes of a Start Of Frame header after its FF C0: length (2),
@@ -41,6 +54,9 @@ private:
     bool m_sofPending = false;
     uint8_t m_sofFields[SOF_FIELD_BYTES] = {};
     size_t m_sofHave = 0;
+    uint64_t m_damaged = 0;
+    // Logged once per run of damaged pictures, not once per picture.
+    bool m_damageLogged = false;
 };
 
 }  // namespace zentavo

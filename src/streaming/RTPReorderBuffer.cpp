@@ -4,6 +4,7 @@ namespace zentavo {
 
 void CRTPReorderBuffer::Clear() {
     m_started = false;
+    m_haveCandidate = false;
     m_held.clear();
 }
 

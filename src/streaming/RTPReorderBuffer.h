@@ -8,8 +8,14 @@
 // the missing one counts as lost and the held ones go on in order (the
 // depacketizer then sees the gap). A packet behind what has gone on (late
 // beyond hope, or a repeat) is dropped. A jump of WINDOW numbers or more
-// either way, or a new SSRC, is a new sequence (a sender restart), not a
-// reorder: what is held goes on, then the new packet.
+// either way is a new sequence (a sender restart), not a reorder: what is
+// held goes on, then the new packet.
+//
+// The buffer keeps to one SSRC. A packet of another is dropped, unless the
+// one before it came from that SSRC too: a sender that really changed its
+// SSRC sends nothing else from then on, while a datagram of garbage that
+// happens to parse as RTP carries a random one each time and would
+// otherwise get its bytes into a picture.
 #pragma once
 
 #include <cstddef>
@@ -34,7 +40,7 @@ public:
 
     size_t Held() const { return m_held.size(); }
     // Packets that arrived out of order and went on in order; packets
-    // dropped as late or repeated; gaps given up as lost.
+    // dropped as late, repeated or of a foreign SSRC; gaps given up as lost.
     uint64_t Reordered() const { return m_reordered; }
     uint64_t Dropped() const { return m_dropped; }
     uint64_t GapsGivenUp() const { return m_gapsGivenUp; }
@@ -60,6 +66,9 @@ private:
     bool m_started = false;
     uint16_t m_expected = 0;
     uint32_t m_ssrc = 0;
+    // The last packet came from this other SSRC.
+    bool m_haveCandidate = false;
+    uint32_t m_candidateSsrc = 0;
     std::vector<CRTPPacket> m_held;
     uint64_t m_reordered = 0;
     uint64_t m_dropped = 0;
@@ -68,7 +77,18 @@ private:
 
 template <class Deliver>
 void CRTPReorderBuffer::Push(const CRTPPacket& packet, Deliver&& deliver) {
-    if (!m_started || packet.Ssrc() != m_ssrc) {
+    if (m_started && packet.Ssrc() != m_ssrc) {
+        const bool secondInARow = m_haveCandidate && m_candidateSsrc == packet.Ssrc();
+        m_haveCandidate = !secondInARow;
+        m_candidateSsrc = packet.Ssrc();
+        if (!secondInARow) {
+            ++m_dropped;
+            return;
+        }
+        m_started = false;  // the sender changed: a new sequence
+    }
+    m_haveCandidate = false;
+    if (!m_started) {
         while (!m_held.empty()) GiveUpGap(deliver);
         m_started = true;
         m_ssrc = packet.Ssrc();

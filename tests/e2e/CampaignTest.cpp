@@ -345,6 +345,10 @@ public:
                                 proxy.DropConnections();
                      },
                      [&cam, &proxy] { return cam.Set("garbage=0") && proxy.Set("clear="); }});
+        // The camera's web side sane, its RTSP and RTP sides garbage.
+        f.push_back({"garbage_rtsp", 5000,
+                     [&proxy] { return proxy.Set("rtsp_garbage=1&garbage=1") && proxy.DropConnections(); },
+                     [&proxy] { return proxy.Set("clear="); }});
         // Past the stream time-out: the loss must be reported.
         f.push_back({"long_outage", kStreamTimeoutMs + 5000, [&server] { return server.Kill(); },
                      [&server] { return server.Listen(); }});

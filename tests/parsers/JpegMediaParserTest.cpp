@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -154,12 +155,45 @@ TEST(JpegMediaParser, StartOfImageInsidePictureRestartsCollection) {
 TEST(JpegMediaParser, StartOfFrameOutsidePictureSetsTheSizeForLaterPictures) {
     Harness h;
     h.Feed({0xFF, 0xC0, 0x00, 0x11, 0x08, 0x01, 0x20, 0x01, 0x60, 0, 0});
-    const Bytes bare = {0xFF, 0xD8, 1, 2, 3, 0xFF, 0xD9};
-    h.Feed(bare);
+    // A progressive picture: its own Start Of Frame (C2) gives no size.
+    const Bytes progressive = {0xFF, 0xD8, 0xFF, 0xC2, 0x00, 0x0B, 8, 0, 16, 0, 16, 1, 1, 0x11, 0,
+                               0xFF, 0xDA, 0x00, 0x08, 1, 1, 0, 0, 0x3F, 0, 0x55, 0x66, 0xFF, 0xD9};
+    h.Feed(progressive);
     ASSERT_EQ(h.client.offered.size(), 1u);
     EXPECT_EQ(h.client.offered[0].width, 352u);
     EXPECT_EQ(h.client.offered[0].height, 288u);
-    EXPECT_EQ(h.client.offered[0].data, bare);
+    EXPECT_EQ(h.client.offered[0].data, progressive);
+}
+
+TEST(JpegMediaParser, MarkersThatGarbageMakesByChanceDeliverNothing) {
+    // Each span runs from FF D8 to FF D9 as random bytes can; none has a
+    // header that walks from Start Of Image to Start Of Scan.
+    const struct {
+        const char* name;
+        Bytes span;
+    } cases[] = {
+        {"no marker after SOI", {0xFF, 0xD8, 0x12, 0x34, 0xFF, 0xC0, 0, 0x11, 8, 1, 0, 1, 0, 0xFF, 0xD9}},
+        {"segment length runs past the end", {0xFF, 0xD8, 0xFF, 0xE0, 0x40, 0x00, 1, 2, 3, 0xFF, 0xD9}},
+        {"segment ends off a marker", {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 1, 2, 0x77, 0xDA, 0xFF, 0xD9}},
+        {"scan without a frame header", {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 1, 2, 0xFF, 0xDA, 0, 2, 9, 0xFF, 0xD9}},
+        {"length below two", {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x01, 0xFF, 0xDA, 0, 2, 0xFF, 0xD9}},
+        {"headers but never a scan", {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x04, 1, 2, 0xFF, 0xD9}},
+    };
+    Harness h;
+    const Bytes good = Picture(640, 480);
+    h.Feed(Part(good));
+    for (const auto& c : cases) h.Feed(Append(Text("junk"), c.span));
+    h.Feed(Part(good));
+    ASSERT_EQ(h.client.offered.size(), 2u);
+    EXPECT_EQ(h.client.offered[1].data, good);
+    EXPECT_EQ(h.parser.DamagedPictures(), std::size(cases));
+    // One warning for the run of damaged pictures, not one per picture.
+    EXPECT_EQ(h.driver.CountContaining("zentavo::CJpegMediaParser::DeliverPicture: Damaged JPEG picture dropped, "
+                                       "device 127.0.0.1:80"),
+              1u);
+    for (const auto& c : cases)
+        EXPECT_FALSE(CJpegMediaParser::HeadIsWellFormed(c.span.data(), c.span.size())) << c.name;
+    EXPECT_TRUE(CJpegMediaParser::HeadIsWellFormed(good.data(), good.size()));
 }
 
 TEST(JpegMediaParser, NoClientNoFactoryOrNoFrameDropsSilently) {

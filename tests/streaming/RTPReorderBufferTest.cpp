@@ -46,7 +46,10 @@ TEST(RTPReorderBuffer, HandsPacketsOnInSequenceOrderWhereItCan) {
         {"a loss still held", {{1, 7}, {3, 7}, {4, 7}}, {1}, 0, 0, 0, 2},
         {"a far jump is a new sequence", {{100, 7}, {5000, 7}, {5001, 7}}, {100, 5000, 5001}, 0, 0, 0, 0},
         {"a far jump back too", {{5000, 7}, {100, 7}, {101, 7}}, {5000, 100, 101}, 0, 0, 0, 0},
-        {"a new SSRC lets the held go first", {{1, 7}, {3, 7}, {2, 9}, {3, 9}}, {1, 3, 2, 3}, 0, 0, 1, 0},
+        {"a new SSRC twice in a row lets the held go first", {{1, 7}, {3, 7}, {2, 9}, {3, 9}, {4, 9}},
+         {1, 3, 3, 4}, 0, 1, 1, 0},
+        {"a lone packet of another SSRC is garbage", {{1, 7}, {500, 3}, {2, 7}, {501, 4}, {3, 7}}, {1, 2, 3}, 0, 2, 0, 0},
+        {"garbage between two of one other SSRC", {{1, 7}, {40, 3}, {2, 7}, {41, 3}, {3, 7}}, {1, 2, 3}, 0, 2, 0, 0},
     };
     for (const auto& c : cases) {
         CRTPReorderBuffer buffer;
