@@ -9,6 +9,7 @@
 #include "parsers/ParserTestClient.h"
 #include "parsers/RtpTestUtil.h"
 #include "parsers/SpsReader.h"
+#include "streaming/RTPReorderBuffer.h"
 #include "support/FakeDriver.h"
 #include "support/TestFrameFactory.h"
 
@@ -395,6 +396,45 @@ TEST(H264RTPMediaParser, SetParameterSetsKeepsOldSetsWhenUnreadable) {
     EXPECT_EQ(h.parser.Pps(), pps);
     h.parser.Reset();
     EXPECT_EQ(h.parser.Sps(), sps);  // survive the reset
+}
+
+}  // namespace
+
+namespace {
+
+// A datagram of garbage that happens to parse as RTP breaks the sequence,
+// and the depacketizer starts again with it (as it must with the first
+// packet after a loss). When its first byte reads as an IDR slice and its
+// marker bit is set, the depacketizer alone hands it on as a key frame
+// behind the stream's parameter sets: about one garbage datagram in 256
+// that parses. In front of it, the reorder buffer keeps to the stream's
+// SSRC, and the garbage (a random SSRC) never gets there.
+TEST(H264RTPMediaParser, GarbageThatParsesAsRtpReachesNoFrameBehindTheReorderBuffer) {
+    const Bytes sps = MakeSps(SpsFields()), pps = MakePps(), idr = MakeSlice(5, 40, 3);
+    auto garbage = [] {
+        Bytes d = RtpDatagram(31337, 999, true, {0x65, 0x13, 0x57, 0x9B, 0xDF});
+        d[8] = 0xDE;  // an SSRC of its own
+        CRTPPacket p;
+        p.Parse(uint32_t(d.size()), d.data());
+        return p;
+    };
+    for (const bool reorderBuffer : {false, true}) {
+        H264Harness h;
+        CRTPReorderBuffer buffer;
+        auto feed = [&](const CRTPPacket& p) {
+            if (reorderBuffer)
+                buffer.Push(p, [&](const CRTPPacket& q) { h.parser.ProcessPacket(q); });
+            else
+                h.parser.ProcessPacket(p);
+        };
+        feed(RtpPacket(h.seq++, 0, true, H264Harness::StapA({sps, pps, idr})));
+        ASSERT_EQ(h.client.offered.size(), 1u);
+        feed(garbage());
+        EXPECT_EQ(h.client.offered.size(), reorderBuffer ? 1u : 2u) << "reorder buffer " << reorderBuffer;
+        // The stream goes on with its next key frame either way.
+        feed(RtpPacket(h.seq++, 3600, true, H264Harness::StapA({sps, pps, idr})));
+        EXPECT_EQ(h.client.offered.back().data, WithAud(AnnexB({sps, pps, idr})));
+    }
 }
 
 }  // namespace
