@@ -345,8 +345,10 @@ public:
                                 proxy.DropConnections();
                      },
                      [&cam, &proxy] { return cam.Set("garbage=0") && proxy.Set("clear="); }});
-        // The camera's web side sane, its RTSP and RTP sides garbage.
-        f.push_back({"garbage_rtsp", 5000,
+        // The camera's web side sane, its RTSP and RTP sides garbage; held
+        // past half the stream time-out, so that the channel's reconnect
+        // meets the garbage.
+        f.push_back({"garbage_rtsp", kStreamTimeoutMs / 2 + 5000,
                      [&proxy] { return proxy.Set("rtsp_garbage=1&garbage=1") && proxy.DropConnections(); },
                      [&proxy] { return proxy.Set("clear="); }});
         // Past the stream time-out: the loss must be reported.
