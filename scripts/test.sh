@@ -128,12 +128,13 @@ cli_stage() {  # name bin-dir wine-command
 
 # A short robustness campaign on the 64-bit build: three channels for a
 # minute with the faults whose outcome does not depend on which packets a
-# rate happens to hit, and a few start/stop and probe cycles. The long one
-# with every fault is scripts/campaign.sh.
+# rate happens to hit (garbage on every socket included: whatever the bytes,
+# no damaged frame may reach the host), and a few start/stop and probe
+# cycles. The long one with every fault is scripts/campaign.sh.
 campaign_stage() {  # name
     local out="$BUILD/campaign-short" findings injected
     "$ROOT/scripts/campaign.sh" --seconds 60 --channels 3 --cycles 20 \
-        --faults hang,stream_drop,camera_restart,http_500,http_401,rtsp_restart \
+        --faults hang,stream_drop,camera_restart,http_500,http_401,rtsp_restart,garbage_all \
         --out "$out" >"$REPORTS/$1.log" 2>&1
     local rc=$?
     findings=$(grep -oE '^findings: [0-9]+' "$out/summary.txt" 2>/dev/null | awk '{print $2}')
