@@ -300,7 +300,12 @@ public:
         const int64_t since = NowMs() - m_callback.lastFrameMs.load();
         if (m_frames.load() == 0) return;  // before the first frame the channel is still starting
         if (state == 2) m_sawLostState = true;
-        if (state == 2 && since < kStreamTimeoutMs / 2 - kToleranceMs) ++m_earlyLostStates;
+        // Signal lost too early: a streaming channel that turned to 2 while
+        // frames were recent. A channel still (re)connecting reads 2 as well
+        // (stopped is shown as signal lost), also when its first frame has
+        // just come and the capture thread has not yet marked it streaming.
+        if (state == 2 && m_lastState == 0 && since < kStreamTimeoutMs / 2 - kToleranceMs) ++m_earlyLostStates;
+        m_lastState = state;
         if (state == 0 && since > kStreamTimeoutMs + 2 * kToleranceMs) ++m_staleStreamingStates;
         m_factory.ClearRecords();  // the campaign looks at frames as they come
     }
@@ -476,6 +481,7 @@ private:
     zentavo::ipcapture::IIPVideoCaptureEx* m_capture = nullptr;
     std::atomic<size_t> m_frames{0};
     std::atomic<int> m_earlyLostStates{0};
+    int32_t m_lastState = -1;  // as last sampled; only Sample touches it
     std::atomic<int> m_staleStreamingStates{0};
     std::atomic<int> m_controlErrors{0};
     std::atomic<int> m_restarts{0};
