@@ -11,7 +11,7 @@
 #include "capability/BaseCameraProperties.h"
 #include "capability/IIPCapabilityQuery.h"
 #include "host/DeviceInfo.h"
-#include "host/PlatformTypes.h"
+#include "runtime/PlatformTypes.h"
 #include "runtime/RecursiveLock.h"
 #include "streaming/SmartPtr.h"
 

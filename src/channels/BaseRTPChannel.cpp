@@ -8,7 +8,7 @@ namespace zentavo {
 
 CBaseRTPChannel::CBaseRTPChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IChannelCallback* callback)
     : CBaseCameraChannel(channelIndex, driver, callback),
-      m_cameraAddress(driver != nullptr ? ResolveHost(*driver->GetDeviceInfo()) : 0),
+      m_cameraAddress(driver != nullptr ? ResolveHost(driver->GetDeviceInfo()->address) : 0),
       m_receiver(driver),
       m_rtcp(driver) {
     m_periodicTimer.Restart();

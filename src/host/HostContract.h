@@ -5,7 +5,7 @@
 // The driver only calls these objects; the test host implements them.
 #pragma once
 
-#include "host/PlatformTypes.h"
+#include "runtime/PlatformTypes.h"
 
 namespace zentavo {
 namespace ipcapture {

@@ -1,7 +1,7 @@
 #include <vector>
 
 #include "host/HostVersion.h"
-#include "host/PlatformTypes.h"
+#include "runtime/PlatformTypes.h"
 
 namespace zentavo {
 

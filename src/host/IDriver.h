@@ -9,20 +9,9 @@
 #include <utility>
 
 #include "host/DeviceInfo.h"
-#include "host/LogLevels.h"
+#include "runtime/DebugMessage.h"
 
 namespace zentavo {
-
-class IDebugMessage {
-public:
-    virtual void* DeletingDestructor(unsigned flags) = 0;                  // 0
-    virtual std::string GetDeviceName() = 0;                                // 1
-    virtual void Message(int level, const char* format, ...)
-#if defined(__GNUC__)
-        __attribute__((format(printf, 3, 4)))
-#endif
-        = 0;                                                                // 2
-};
 
 class IDriver : public IDebugMessage {
 public:

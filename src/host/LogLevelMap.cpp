@@ -1,5 +1,5 @@
 #include "host/HostVersion.h"
-#include "host/LogLevels.h"
+#include "runtime/LogLevels.h"
 
 namespace zentavo {
 

@@ -1,7 +1,7 @@
 #include "parsers/H264RTPMediaParser.h"
 
 #include "host/IDriver.h"
-#include "parsers/ByteReader.h"
+#include "runtime/ByteReader.h"
 #include "parsers/FrameCodes.h"
 #include "parsers/FrameDelivery.h"
 #include "parsers/SpsReader.h"

@@ -6,7 +6,7 @@
 
 #include "host/IDriver.h"
 
-#include "parsers/ByteReader.h"
+#include "runtime/ByteReader.h"
 #include "parsers/FrameCodes.h"
 #include "parsers/FrameDelivery.h"
 

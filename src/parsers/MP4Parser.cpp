@@ -1,7 +1,7 @@
 #include "parsers/MP4Parser.h"
 
-#include "parsers/BitReader.h"
-#include "parsers/ByteReader.h"
+#include "runtime/BitReader.h"
+#include "runtime/ByteReader.h"
 
 namespace zentavo {
 

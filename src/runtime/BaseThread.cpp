@@ -12,7 +12,7 @@ const DWORD kTerminationWaitMs = 5000;
 
 }  // namespace
 
-CBaseThread::CBaseThread(IDriver* driver)
+CBaseThread::CBaseThread(IDebugMessage* driver)
     : m_thread(nullptr), m_threadId(0), m_driver(driver) {}
 
 CBaseThread::~CBaseThread() { StopThread(2000); }

@@ -9,15 +9,15 @@
 #include <cstdint>
 #include <string>
 
-#include "host/IDriver.h"
-#include "host/PlatformTypes.h"
+#include "runtime/DebugMessage.h"
+#include "runtime/PlatformTypes.h"
 #include "runtime/Event.h"
 
 namespace zentavo {
 
 class CBaseThread {
 public:
-    explicit CBaseThread(IDriver* driver = nullptr);
+    explicit CBaseThread(IDebugMessage* driver = nullptr);
     virtual ~CBaseThread();
     CBaseThread(const CBaseThread&) = delete;
     CBaseThread& operator=(const CBaseThread&) = delete;
@@ -43,7 +43,7 @@ protected:
     std::string m_name;
     HANDLE m_thread;
     uint32_t m_threadId;
-    IDriver* m_driver;
+    IDebugMessage* m_driver;
     CManualEvent m_stopEvent;
 
 private:

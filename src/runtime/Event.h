@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "host/PlatformTypes.h"
+#include "runtime/PlatformTypes.h"
 
 namespace zentavo {
 

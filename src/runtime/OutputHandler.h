@@ -23,7 +23,7 @@ class TOutputHandler : public CQueueThread<COutputState> {
 public:
     typedef Result (Owner::*ItemFunction)(uint32_t index, uint32_t state);
 
-    explicit TOutputHandler(IDriver* driver = nullptr, Owner* owner = nullptr,
+    explicit TOutputHandler(IDebugMessage* driver = nullptr, Owner* owner = nullptr,
                             ItemFunction onItem = nullptr)
         : CQueueThread<COutputState>(driver), m_owner(owner), m_onItem(onItem) {}
 

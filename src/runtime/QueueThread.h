@@ -16,7 +16,7 @@ namespace zentavo {
 template <class Item>
 class CQueueThread : public CBaseThread {
 public:
-    explicit CQueueThread(IDriver* driver = nullptr) : CBaseThread(driver), m_itemEvent(false) {}
+    explicit CQueueThread(IDebugMessage* driver = nullptr) : CBaseThread(driver), m_itemEvent(false) {}
 
     ~CQueueThread() override {
         JoinThread(5000);

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "host/PlatformTypes.h"
+#include "runtime/PlatformTypes.h"
 
 namespace zentavo {
 

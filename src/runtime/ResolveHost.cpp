@@ -6,7 +6,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "host/DeviceInfo.h"
 #include "runtime/TextUtils.h"
 
 namespace zentavo {
@@ -62,6 +61,5 @@ uint32_t ResolveHost(const std::string& name) {
     return 0;
 }
 
-uint32_t ResolveHost(const DEVICE_INFO& device) { return ResolveHost(device.address); }
 
 }  // namespace zentavo

@@ -10,8 +10,6 @@
 
 namespace zentavo {
 
-struct DEVICE_INFO;
-
 std::string FormatString(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
@@ -55,7 +53,6 @@ uint32_t FramesPerSecond(uint32_t intervalMs);
 #ifdef _WIN32
 // IPv4 address in network byte order; 0 when the name does not resolve.
 uint32_t ResolveHost(const std::string& name);
-uint32_t ResolveHost(const DEVICE_INFO& device);
 #endif
 
 }  // namespace zentavo

@@ -11,7 +11,7 @@ namespace zentavo {
 
 class CTickThread : public CBaseThread {
 public:
-    explicit CTickThread(IDriver* driver = nullptr, uint32_t periodMs = 1500)
+    explicit CTickThread(IDebugMessage* driver = nullptr, uint32_t periodMs = 1500)
         : CBaseThread(driver), m_periodMs(periodMs), m_tickAtStart(false) {}
 
     virtual void Tick() = 0;
@@ -42,7 +42,7 @@ class TTickThread : public CTickThread {
 public:
     typedef Result (Owner::*TickFunction)();
 
-    explicit TTickThread(IDriver* driver = nullptr, Owner* owner = nullptr,
+    explicit TTickThread(IDebugMessage* driver = nullptr, Owner* owner = nullptr,
                          TickFunction onTick = nullptr, uint32_t periodMs = 1500)
         : CTickThread(driver, periodMs), m_owner(owner), m_onTick(onTick) {}
 

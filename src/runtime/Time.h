@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "host/PlatformTypes.h"
+#include "runtime/PlatformTypes.h"
 #include "runtime/RecursiveLock.h"
 
 namespace zentavo {

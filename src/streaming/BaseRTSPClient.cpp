@@ -36,7 +36,7 @@ bool SetBlocking(SOCKET s, bool blocking) {
 
 }  // namespace
 
-CBaseRTSPClient::CBaseRTSPClient(IDriver* driver)
+CBaseRTSPClient::CBaseRTSPClient(IDebugMessage* driver)
     : CBaseThread(driver),
       m_socket(0),
       m_keepAliveTime(0),

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/IDriver.h"
+#include "runtime/DebugMessage.h"
 #include "runtime/BaseThread.h"
 #include "runtime/Event.h"
 #include "streaming/IRTSPClientUser.h"
@@ -24,7 +24,7 @@ namespace zentavo {
 
 class CBaseRTSPClient : public CBaseThread, public IRTSPStreamParserUser {
 public:
-    explicit CBaseRTSPClient(IDriver* driver);
+    explicit CBaseRTSPClient(IDebugMessage* driver);
     ~CBaseRTSPClient() override;
 
     // Connects and starts the session thread; false (and stopped) when the

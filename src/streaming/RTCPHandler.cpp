@@ -25,7 +25,7 @@ private:
     const sockaddr_in& m_from;
 };
 
-CRTCPHandler::CRTCPHandler(IDriver* driver)
+CRTCPHandler::CRTCPHandler(IDebugMessage* driver)
     : CBaseThread(driver),
       m_client(driver),
       m_sourceAddress(0),

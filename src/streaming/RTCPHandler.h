@@ -23,7 +23,7 @@ public:
     static constexpr uint32_t RECEIVE_SIZE = 1536;
     static constexpr uint32_t WAIT_TIMEOUT_MS = 1000;
 
-    explicit CRTCPHandler(IDriver* driver = nullptr);
+    explicit CRTCPHandler(IDebugMessage* driver = nullptr);
     ~CRTCPHandler() override;
 
     // sourceAddress: the camera's IPv4 address in network order; RTCP from

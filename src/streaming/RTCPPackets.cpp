@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "parsers/ByteReader.h"
+#include "runtime/ByteReader.h"
 
 namespace zentavo {
 

@@ -27,7 +27,7 @@ int64_t TicksPerSecond() {
 }
 }  // namespace
 
-CRTPReceiver::CRTPReceiver(IDriver* driver)
+CRTPReceiver::CRTPReceiver(IDebugMessage* driver)
     : CBaseThread(driver),
       m_user(nullptr),
       m_queue(DEFAULT_MAX_QUEUED_PACKETS, DEFAULT_MAX_QUEUED_BYTES),

@@ -45,7 +45,7 @@ public:
     static constexpr size_t BATCH_PACKETS = 64;
     static constexpr double HOLD_SECONDS = 0.25;
 
-    explicit CRTPReceiver(IDriver* driver = nullptr);
+    explicit CRTPReceiver(IDebugMessage* driver = nullptr);
     ~CRTPReceiver() override;
 
     bool Start(uint16_t port);

@@ -1,6 +1,6 @@
 #include "streaming/RTSPStreamParser.h"
 
-#include "parsers/ByteReader.h"
+#include "runtime/ByteReader.h"
 #include "streaming/RTPPacket.h"
 
 namespace zentavo {

@@ -21,7 +21,7 @@ const unsigned STOP_EVENT_CHECK_INTERVAL = 64;
 
 }  // namespace
 
-CUDPClient::CUDPClient(IDriver* driver)
+CUDPClient::CUDPClient(IDebugMessage* driver)
     : CBaseThread(driver),
       m_user(nullptr),
       m_socket(INVALID_SOCKET),

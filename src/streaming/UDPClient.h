@@ -21,7 +21,7 @@ public:
     static constexpr uint32_t DEFAULT_RECEIVE_SIZE = 8192;
     static constexpr uint32_t DEFAULT_WAIT_TIMEOUT_MS = 2000;
 
-    explicit CUDPClient(IDriver* driver = nullptr);
+    explicit CUDPClient(IDebugMessage* driver = nullptr);
     ~CUDPClient() override;
 
     bool OpenMulticast(IRTPClientUser* user, const char* group, uint16_t port) override;

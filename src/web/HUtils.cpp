@@ -1,6 +1,6 @@
 #include "web/HUtils.h"
 
-#include "host/LogLevels.h"
+#include "runtime/LogLevels.h"
 #include "runtime/TextUtils.h"
 #include "web/HttpSender.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/LogLevels.h"
+#include "runtime/LogLevels.h"
 
 namespace zentavo {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/DriverInterfaces.h"
-#include "host/LogLevels.h"
+#include "runtime/LogLevels.h"
 #include "io/ICaptureIOApi.h"
 #include "io/IORequests.h"
 #include "support/CamSim.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "host/HostVersion.h"
-#include "host/LogLevels.h"
+#include "runtime/LogLevels.h"
 
 using zentavo::HOST_VERSION;
 using zentavo::MapLogLevel;

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "parsers/BitReader.h"
-#include "parsers/ByteReader.h"
+#include "runtime/BitReader.h"
+#include "runtime/ByteReader.h"
 
 using zentavo::CBitReader;
 using zentavo::CByteReader;

@@ -2,7 +2,6 @@
 
 #include <winsock2.h>
 
-#include "host/DeviceInfo.h"
 #include "runtime/TextUtils.h"
 
 using namespace zentavo;
@@ -12,8 +11,7 @@ namespace {
 TEST(ResolveHost, DottedAddressResolvesToItselfInNetworkOrder) {
     EXPECT_EQ(ResolveHost("127.0.0.1"), htonl(0x7F000001));
     EXPECT_EQ(ResolveHost("192.168.1.20"), htonl(0xC0A80114));
-    DEVICE_INFO device("10.0.0.7", 80, "admin", "secret");
-    EXPECT_EQ(ResolveHost(device), htonl(0x0A000007));
+    EXPECT_EQ(ResolveHost("10.0.0.7"), htonl(0x0A000007));
 }
 
 TEST(ResolveHost, EmptyOrMalformedNameGivesZero) {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/PlatformTypes.h"
+#include "runtime/PlatformTypes.h"
 #include "support/TestFrameFactory.h"
 
 namespace halvencap_test {

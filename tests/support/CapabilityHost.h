@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "capability/CapabilityContract.h"
-#include "host/PlatformTypes.h"
+#include "runtime/PlatformTypes.h"
 
 namespace halvencap_test {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "host/DriverInterfaces.h"
-#include "host/PlatformTypes.h"
+#include "runtime/PlatformTypes.h"
 
 namespace halvencap_test {
 

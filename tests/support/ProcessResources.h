@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "host/PlatformTypes.h"
+#include "runtime/PlatformTypes.h"
 
 namespace halvencap_test {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "ExitCodes.h"
-#include "host/PlatformTypes.h"
+#include "runtime/PlatformTypes.h"
 
 namespace zentavo {
 namespace cli {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "host/PlatformTypes.h"
+#include "runtime/PlatformTypes.h"
 #include "parsers/FrameCodes.h"
 
 namespace zentavo {

@@ -1,6 +1,6 @@
 #include "StopSignal.h"
 
-#include "host/PlatformTypes.h"
+#include "runtime/PlatformTypes.h"
 
 namespace zentavo {
 namespace cli {
