@@ -74,16 +74,18 @@ TEST(CliRecorder, MotionJpegPicturesFollowEachOtherWithOneIndexLineEach) {
     std::string error;
     ASSERT_TRUE(recorder.Open(dir.Path() + "/nested/rec", error)) << error;
     const std::vector<uint8_t> a = Bytes("\xFF\xD8picture-one\xFF\xD9"), b = Bytes("\xFF\xD8two\xFF\xD9");
-    EXPECT_EQ(recorder.Write(Info(CODE_JPEG), a.data(), a.size()), Recorder::WriteResult::Written);
+    FrameInfo arrived = Info(CODE_JPEG);
+    arrived.arrivalMs = 1765262645007ull;
+    EXPECT_EQ(recorder.Write(arrived, a.data(), a.size()), Recorder::WriteResult::Written);
     EXPECT_EQ(recorder.Write(Info(CODE_JPEG, false), b.data(), b.size()), Recorder::WriteResult::Written);
     recorder.Close();
 
     EXPECT_EQ(ReadAll(dir.File("nested/rec/video.mjpeg")), std::string(a.begin(), a.end()) + std::string(b.begin(), b.end()));
     const std::vector<std::string> index = Lines(ReadAll(dir.File("nested/rec/index.csv")));
     ASSERT_EQ(index.size(), 3u);
-    EXPECT_EQ(index[0], "time,size,code,key,file,offset,width,height");
-    EXPECT_EQ(index[1], "2026-12-08T07:24:05.123Z,15,JPEG,1,video.mjpeg,0,640,480");
-    EXPECT_EQ(index[2], ",7,JPEG,1,video.mjpeg,15,640,480");
+    EXPECT_EQ(index[0], "time,size,code,key,file,offset,width,height,arrival");
+    EXPECT_EQ(index[1], "2026-12-08T07:24:05.123Z,15,JPEG,1,video.mjpeg,0,640,480,1765262645.007");
+    EXPECT_EQ(index[2], ",7,JPEG,1,video.mjpeg,15,640,480,");
     const RecorderStats stats = recorder.Stats();
     EXPECT_EQ(stats.frames, 2u);
     EXPECT_EQ(stats.bytes, 22u);
@@ -277,7 +279,7 @@ TEST(CliRecorder, ShortenedIndexLineLeavesNothingOfTheOldOneBehind) {
     recorder.Close();
     const std::vector<std::string> index = Lines(ReadAll(dir.File("index.csv")));
     ASSERT_EQ(index.size(), 2u);
-    EXPECT_EQ(index[1], "2026-12-08T07:24:05.123Z,998,H264,1,video.h264,0,640,480");
+    EXPECT_EQ(index[1], "2026-12-08T07:24:05.123Z,998,H264,1,video.h264,0,640,480,");
     EXPECT_EQ(ReadAll(dir.File("video.h264")).size(), 998u);
     EXPECT_EQ(recorder.Stats().writeErrors, 0u);
 }

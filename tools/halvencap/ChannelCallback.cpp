@@ -8,9 +8,11 @@ bool ChannelCallback::OnFrame(ipcapture::IHostFrame* frame) {
     // Called from inside the driver: nothing may be thrown back into it.
     try {
         HostFrame* ours = m_factory.Find(frame);
-        if (ours != nullptr && ours->Size() != 0 &&
-            m_recorder.Write(ours->Info(), ours->Data(), ours->Size()) != Recorder::WriteResult::Failed)
-            return true;
+        if (ours != nullptr && ours->Size() != 0) {
+            FrameInfo info = ours->Info();
+            info.arrivalMs = ArrivalNowMs();
+            if (m_recorder.Write(info, ours->Data(), ours->Size()) != Recorder::WriteResult::Failed) return true;
+        }
     } catch (...) {
     }
     ++m_refused;

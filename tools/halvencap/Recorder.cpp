@@ -1,6 +1,7 @@
 #include "Recorder.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <system_error>
 
@@ -53,6 +54,18 @@ std::string FormatCaptureTime(const SYSTEMTIME& t) {
                   unsigned(t.wMonth) % 100, unsigned(t.wDay) % 100, unsigned(t.wHour) % 100,
                   unsigned(t.wMinute) % 100, unsigned(t.wSecond) % 100, unsigned(t.wMilliseconds) % 1000);
     return text;
+}
+
+std::string FormatArrivalTime(uint64_t ms) {
+    if (ms == 0) return "";
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%03u", static_cast<unsigned long long>(ms / 1000), unsigned(ms % 1000));
+    return text;
+}
+
+uint64_t ArrivalNowMs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
 }
 
 size_t TrailingAccessUnitDelimiter(const uint8_t* data, size_t size) {
@@ -141,6 +154,7 @@ Recorder::WriteResult Recorder::Write(const FrameInfo& info, const uint8_t* data
     line.offset = stream->offset;
     line.width = info.width;
     line.height = info.height;
+    line.arrivalMs = info.arrivalMs;
     line.position = std::ftell(m_index);
     stream->offset += size;
     const std::string text = IndexLineText(line, stream->name);
@@ -162,9 +176,10 @@ void Recorder::Flush() {
 
 std::string Recorder::IndexLineText(const IndexLine& line, const std::string& file) const {
     char text[300];
-    std::snprintf(text, sizeof text, "%s,%llu,%s,%d,%s,%llu,%u,%u\n", line.time.c_str(),
+    std::snprintf(text, sizeof text, "%s,%llu,%s,%d,%s,%llu,%u,%u,%s\n", line.time.c_str(),
                   static_cast<unsigned long long>(line.size), CodeText(line.code).c_str(), IsKeyFrame(line.code) ? 1 : 0,
-                  file.c_str(), static_cast<unsigned long long>(line.offset), line.width, line.height);
+                  file.c_str(), static_cast<unsigned long long>(line.offset), line.width, line.height,
+                  FormatArrivalTime(line.arrivalMs).c_str());
     return text;
 }
 

@@ -42,6 +42,10 @@ bool IsKeyFrame(uint32_t code);
 std::string StreamFileName(uint32_t code);
 // "2026-12-08T07:24:05.123Z"
 std::string FormatCaptureTime(const SYSTEMTIME& t);
+// "1765262645.123" (seconds since 1970), "" for 0
+std::string FormatArrivalTime(uint64_t ms);
+// Milliseconds since 1970 on this machine's clock.
+uint64_t ArrivalNowMs();
 // Length of an H.264 access unit delimiter NAL unit (three-byte start code,
 // NAL header 9, one payload byte) that ends the data after something else,
 // or 0.
@@ -53,6 +57,10 @@ struct FrameInfo {
     uint32_t height = 0;
     bool timeSet = false;
     SYSTEMTIME captureTime{};
+    // When the program got the frame, in milliseconds since 1970 (0: not
+    // known). The capture time is the driver's own clock; gaps in delivery
+    // show only here.
+    uint64_t arrivalMs = 0;
 };
 
 struct RecorderStats {
@@ -66,7 +74,7 @@ struct RecorderStats {
 };
 
 constexpr const char* INDEX_FILE_NAME = "index.csv";
-constexpr const char* INDEX_HEADER = "time,size,code,key,file,offset,width,height";
+constexpr const char* INDEX_HEADER = "time,size,code,key,file,offset,width,height,arrival";
 
 class Recorder {
 public:
@@ -103,6 +111,7 @@ private:
         uint64_t offset = 0;
         uint32_t width = 0;
         uint32_t height = 0;
+        uint64_t arrivalMs = 0;
     };
 
     struct Stream {
