@@ -17,7 +17,7 @@ DEFAULTS = {
     # DESCRIBE answer.
     "content_base": "slash",     # slash, query, noscheme, double_scheme, location_only, none
     "control": "trackID=1",      # or "abs_query" for an absolute URL with a query
-    "sdp": "clean",              # clean, messy
+    "sdp": "clean",              # clean, lines (malformed), tracks (other media around video), messy (both)
     "sprop": "both",             # both (SDP and in-band), sdp_only, inband_only, broken
     "header_case": False,        # Cseq, Content-length, x- headers, Session on OPTIONS
     "redirect": False,           # DESCRIBE answered 302 to a second port
@@ -67,7 +67,11 @@ PROFILES = {
     "control_track1": {"note": "a=control:track1", "control": "track1"},
     "control_zero": {"note": "a=control:0", "control": "0"},
     "sdp_messy": {"note": "malformed session lines, audio first, metadata, back-channel and vendor tracks",
-                  "sdp": "messy", "header_case": True},
+                  "sdp": "messy"},
+    "sdp_lines": {"note": "malformed session lines, bogus profile-level-id, a=framerate:0S, fmtp of another type",
+                  "sdp": "lines"},
+    "sdp_tracks": {"note": "audio first, ONVIF metadata, back-channel and TP-LINK tracks after video", "sdp": "tracks"},
+    "header_case": {"note": "Cseq, Content-length, x- headers, a Session header on OPTIONS", "header_case": True},
     "sprop_only": {"note": "parameter sets only in the SDP", "sprop": "sdp_only"},
     "inband_only": {"note": "no sprop-parameter-sets", "sprop": "inband_only"},
     "sprop_broken": {"note": "sprop without PPS, start codes and zero padding inside", "sprop": "broken"},

@@ -419,25 +419,30 @@ class FieldServer:
                                                         base64.b64encode(clip.pps).decode())
             elif p["sprop"] == "broken":
                 sets = ";sprop-parameter-sets=%s" % base64.b64encode(b"\x00\x00\x00\x01" + clip.sps + b"\x00\x00").decode()
-            level = "000000" if p["sdp"] == "messy" else "42C01E"
+            level = "000000" if p["sdp"] in ("messy", "lines") else "42C01E"
             media = ["m=video 0 RTP/AVP 96", "a=rtpmap:96 H264/90000",
                      "a=fmtp:96 packetization-mode=1;profile-level-id=%s%s" % (level, sets)]
         else:
             media = ["m=video 0 RTP/AVP 96", "a=rtpmap:96 MP4V-ES/90000",
                      "a=fmtp:96 profile-level-id=1;config=%s" % clip.config.hex().upper()]
-        if p["sdp"] != "messy":
-            lines = ["v=0", "o=- %d 1 IN IP4 127.0.0.1" % sid, "s=fieldcam", "c=IN IP4 0.0.0.0", "t=0 0",
-                     "a=control:*"] + media + ["a=control:" + control]
+        video = media + ["a=control:" + control]
+        if p["sdp"] in ("messy", "lines"):
+            video.insert(2, "a=fmtp:97 packetization-mode=0")
+            session = ["o=- 1001 1 IN", "s=", "c=IN c=IN IP4 0.0.0.0", "t=now-", "a=framerate:0S"]
+            video[0] += "\t "
+            video.insert(-1, "a=framerate:0S")
         else:
-            lines = ["o=- 1001 1 IN", "s=", "c=IN c=IN IP4 0.0.0.0", "t=now-", "a=framerate:0S",
-                     "m=audio 0 RTP/AVP 0", "a=rtpmap:0 PCMU/8000", "a=control:trackID=0",
-                     media[0] + "\t ", media[1], "a=fmtp:97 packetization-mode=0", media[2],
-                     "a=framerate:0S", "a=control:" + control,
-                     "m=application 0 RTP/AVP 107", "a=rtpmap:107 vnd.onvif.metadata/90000",
-                     "a=control:trackID=3",
-                     "m=audio 0 RTP/AVP 0", "a=rtpmap:0 PCMU/8000", "a=control:trackID=4", "a=sendonly",
-                     "m=application/TP-LINK 0 RTP/AVP smart/1/90000", "a=rtpmap:95 smart/1/90000",
-                     "a=control:trackID=5"]
+            session = ["v=0", "o=- %d 1 IN IP4 127.0.0.1" % sid, "s=fieldcam", "c=IN IP4 0.0.0.0", "t=0 0",
+                       "a=control:*"]
+        if p["sdp"] in ("messy", "tracks"):
+            lines = (session + ["m=audio 0 RTP/AVP 0", "a=rtpmap:0 PCMU/8000", "a=control:trackID=0"] + video +
+                     ["m=application 0 RTP/AVP 107", "a=rtpmap:107 vnd.onvif.metadata/90000",
+                      "a=control:trackID=3",
+                      "m=audio 0 RTP/AVP 0", "a=rtpmap:0 PCMU/8000", "a=control:trackID=4", "a=sendonly",
+                      "m=application/TP-LINK 0 RTP/AVP smart/1/90000", "a=rtpmap:95 smart/1/90000",
+                      "a=control:trackID=5"])
+        else:
+            lines = session + video
         return ("\r\n".join(lines) + "\r\n").encode("latin-1")
 
     def _do_describe(self, conn, cseq, url, headers, session):
@@ -466,7 +471,7 @@ class FieldServer:
         tail = _tail(url)
         if tail not in wanted:
             other = any(tail.rstrip("/").endswith(t) for t in ("trackID=0", "trackID=3", "trackID=4", "trackID=5"))
-            if other and p["sdp"] == "messy":
+            if other and p["sdp"] in ("messy", "tracks"):
                 return self._reply(conn, cseq, "200 OK", ["Session: %s" % self._new_id(), "Transport: " + transport],
                                    note="RULE a track other than video set up")
             return self._reply(conn, cseq, "404 Not Found", note="RULE not a track URL")
