@@ -298,17 +298,6 @@ class FieldServer:
         session = self._session_of(headers)
         if session:
             entry += " session"
-        # Activity: the session named, or any request on its connection.
-        counted = method in ("GET_PARAMETER", "SETUP", "PLAY", "TEARDOWN") or p["activity"] == "any"
-        if counted:
-            now = time.monotonic()
-            if session:
-                session.last = now
-            if p["activity"] == "any":
-                with self.lock:
-                    for s in self.sessions.values():
-                        if s.conn is conn:
-                            s.last = now
         if p["strict_requests"]:
             if method == "OPTIONS" and url == "*":
                 self.log(entry + " -> " + self._reply(conn, cseq, "400 Bad Request", note="RULE OPTIONS *"))
@@ -325,6 +314,17 @@ class FieldServer:
             return
         if scheme:
             entry += " auth=" + scheme
+        # Activity: the session named, or any request on its connection;
+        # a request the camera refused for its credentials keeps nothing alive.
+        if method in ("GET_PARAMETER", "SETUP", "PLAY", "TEARDOWN") or p["activity"] == "any":
+            now = time.monotonic()
+            if session:
+                session.last = now
+            if p["activity"] == "any":
+                with self.lock:
+                    for s in self.sessions.values():
+                        if s.conn is conn:
+                            s.last = now
         handler = getattr(self, "_do_" + method.lower(), None)
         if handler is None:
             self.log(entry + " -> " + self._reply(conn, cseq, "501 Not Implemented"))

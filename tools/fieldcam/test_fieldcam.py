@@ -277,6 +277,30 @@ class ServerTest(unittest.TestCase):
             time.sleep(0.3)
         self.assertEqual(server.stats()["sessions"], 0)
 
+    def test_renonce_answers_an_old_nonce_with_a_fresh_challenge_once_streaming(self):
+        server = self.serve("renonce")
+        server.p["renonce_after"] = 0.3
+        server.p["qop"] = False
+        c = Client(server.port)
+        url = "rtsp://127.0.0.1:%d/h264" % server.port
+        a, nonce = self.login(server, c, url)
+        c.request("DESCRIBE", url, authorization=a)
+        track = url + "/trackID=1"
+        _, headers, _ = c.request("SETUP", track, ["Transport: RTP/AVP/TCP;unicast;interleaved=0-1"],
+                                  self.authorization(server, "SETUP", track, nonce))
+        session = headers["session"][0].split(";")[0]
+        c.request("PLAY", url, ["Session: " + session], self.authorization(server, "PLAY", url, nonce))
+        time.sleep(0.5)
+        status, headers, _ = c.request("GET_PARAMETER", url, ["Session: " + session],
+                                       self.authorization(server, "GET_PARAMETER", url, nonce))
+        self.assertIn("401", status)
+        fields = auth.parse_fields(headers["www-authenticate"][0].partition(" ")[2])
+        self.assertNotEqual(fields["nonce"], nonce)
+        self.assertNotIn("stale", fields)
+        status, _, _ = c.request("GET_PARAMETER", url, ["Session: " + session],
+                                 self.authorization(server, "GET_PARAMETER", url, fields["nonce"]))
+        self.assertIn("200", status)
+
     def test_every_profile_starts(self):
         for name in profiles.PROFILES:
             with self.subTest(profile=name):
