@@ -100,9 +100,18 @@ def split_arguments(text, start):
 LITERAL_RE = re.compile(r'\s*(?:u8|L|u|U)?"((?:[^"\\\n]|\\.)*)"\s*', re.S)
 
 
+ESCAPES = {"n": "\\n", "t": "\\t", "r": "\\r", "\"": "\"", "'": "'", "\\": "\\", "?": "?"}
+
+
+def unescape(text):
+    """The format's value: quotes and backslashes as the line shows them;
+    control characters stay written as escapes so a row stays one line."""
+    return re.sub(r"\\(.)", lambda m: ESCAPES.get(m.group(1), "\\" + m.group(1)), text)
+
+
 def literal_value(arg):
-    """The format as written in the source (escapes kept) when the argument
-    is nothing but adjacent string literals; otherwise None."""
+    """The format's value when the argument is nothing but adjacent string
+    literals (split over lines or not); otherwise None."""
     pos, parts = 0, []
     while pos < len(arg):
         m = LITERAL_RE.match(arg, pos)
@@ -112,7 +121,7 @@ def literal_value(arg):
         pos = m.end()
     if not parts or arg[pos:].strip():
         return None
-    return "".join(parts)
+    return unescape("".join(parts))
 
 
 def level_name(arg):

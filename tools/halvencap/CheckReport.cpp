@@ -153,7 +153,7 @@ std::string CheckVerdict(const CheckReport& report) {
 
 std::string RenderCheckMarkdown(const CheckReport& r) {
     std::string md = "# Camera check of " + Cell(r.device) + "\n\n";
-    md += "**" + Cell(CheckVerdict(r)) + "** (exit code " + std::to_string(CheckExitCode(r)) + ")\n\n";
+    md += "**" + OneLine(CheckVerdict(r)) + "** (exit code " + std::to_string(CheckExitCode(r)) + ")\n\n";
     md += "| | |\n|---|---|\n";
     md += "| device | " + Cell(r.device) + " |\n";
     md += "| user | " + (r.user.empty() ? std::string("(none)") : Cell(r.user)) + " |\n";
