@@ -20,8 +20,8 @@ constexpr unsigned POLL_MS = 100;
 constexpr uint32_t OUTPUT_OFF = 1;
 constexpr uint32_t OUTPUT_ON = 2;
 // How long an output stays on, and how long the output thread and the
-// first input polls get before the step is judged. Inputs are polled about
-// once a second; a camera that answers within the request time-out makes it.
+// input polls (the first at once, then every 1.5 s) get before the step is
+// judged; a camera answering within the request time-out makes it.
 constexpr double SWITCH_SECONDS = 1.5;
 constexpr double SETTLE_SECONDS = 2.0;
 constexpr double MAX_SECONDS = 12.0;
