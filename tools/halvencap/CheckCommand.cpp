@@ -4,6 +4,7 @@
 // measured; the report goes to a directory an integrator can attach to a
 // support request, and the exit code says whether the camera is fit for
 // recording.
+#include <chrono>
 #include <ctime>
 #include <string>
 
@@ -38,6 +39,10 @@ const VideoStep VIDEO_STEPS[] = {
     {STEP_H264, VideoFormat::H264, "H.264"},
     {STEP_MPEG4, VideoFormat::Mpeg4, "MPEG-4"},
 };
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 std::string UtcNow() {
     const std::time_t now = std::time(nullptr);
@@ -147,7 +152,10 @@ int RunCheck(const Options& o, Console& console) {
     console.Print("checking " + report.device + "; report into " + outDir);
 
     CheckStep& reach = report.steps[STEP_REACH];
-    if (CheckReachable(o.address, o.port, REACH_TIMEOUT_MS, error)) {
+    auto start = std::chrono::steady_clock::now();
+    const bool reachable = CheckReachable(o.address, o.port, REACH_TIMEOUT_MS, error);
+    reach.seconds = SecondsSince(start);
+    if (reachable) {
         reach.result = StepResult::Passed;
         reach.detail = "the camera accepts connections";
     } else {
@@ -160,7 +168,9 @@ int RunCheck(const Options& o, Console& console) {
     if (go) {
         console.Print("checking the login and probing the camera");
         ProbeResults results(report.device);
+        start = std::chrono::steady_clock::now();
         const ProbeOutcome outcome = RunCapabilityQuery(o, module, results);
+        report.steps[STEP_PROBE].seconds = SecondsSince(start);
         go = JudgeProbe(outcome, results.Report(), report);
         probed = outcome.end == ProbeOutcome::End::Completed;
         if (!go) SkipFrom(report, STEP_MJPEG, "not run: the login failed");

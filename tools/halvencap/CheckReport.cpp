@@ -171,7 +171,8 @@ std::string RenderCheckMarkdown(const CheckReport& r) {
         md += "| " + Cell(s.title) + " | " + StepResultName(s.result) + " | " + Cell(Figures(s)) + " | " +
               Cell(s.detail) + " |\n";
     for (const CheckStep& s : r.steps) {
-        if (s.result == StepResult::Skipped && s.log.empty()) continue;
+        // A step the table says all about gets no section of its own.
+        if (s.result != StepResult::Failed && s.log.empty() && !s.hasVideo && !s.hasIo) continue;
         md += "\n## " + OneLine(s.title) + ": " + StepResultName(s.result) + "\n\n";
         if (!s.detail.empty()) md += OneLine(s.detail) + "\n\n";
         md += "Took " + Fixed(s.seconds, 1) + " s.\n\n";
