@@ -80,10 +80,10 @@ TEST(CheckReport, VideoFiguresFromArrivals) {
         uint64_t frames, keyFrames;
         double longestGapMs, firstAt;
     } rows[] = {
-        {"steady", {0.5, 0.6, 0.7, 0.8}, 0.85, 4, 2, 500, 0.5},
+        {"steady after a slow start: the start is no gap", {3.5, 3.6, 3.7, 3.8}, 3.85, 4, 2, 100, 3.5},
         {"stall in the middle", {0.1, 0.2, 3.2, 3.3}, 3.35, 4, 2, 3000, 0.1},
         {"stream ends early: silence to the end counts", {0.1, 0.2}, 9.2, 2, 1, 9000, 0.1},
-        {"nothing came", {}, 10.0, 0, 0, 10000, -1},
+        {"nothing came: silent throughout", {}, 10.0, 0, 0, 10000, -1},
     };
     for (const auto& row : rows) {
         CheckVideoMeter meter;
@@ -94,7 +94,7 @@ TEST(CheckReport, VideoFiguresFromArrivals) {
         EXPECT_EQ(f.keyFrames, row.keyFrames) << row.name;
         EXPECT_NEAR(f.longestGapMs, row.longestGapMs, 0.5) << row.name;
         EXPECT_NEAR(f.firstFrameAt, row.firstAt, 1e-9) << row.name;
-        EXPECT_NEAR(f.FramesPerSecond(), row.frames / row.end, 1e-9) << row.name;
+        EXPECT_NEAR(f.FramesPerSecond(), row.frames ? row.frames / (row.end - row.firstAt) : 0.0, 1e-9) << row.name;
         if (row.frames != 0) {
             EXPECT_EQ(f.smallest, 100u) << row.name;
             EXPECT_EQ(f.largest, 100 + 10 * (row.frames - 1)) << row.name;
@@ -107,6 +107,7 @@ TEST(CheckReport, MarkdownKeepsCellsAndLogBlocksIntact) {
     video.hasVideo = true;
     video.video.frames = 3;
     video.video.seconds = 1.5;
+    video.video.firstFrameAt = 0;
     video.log.push_back({1, "zentavo::CBaseCameraChannel::SetCameraState: Camera 10.0.0.5 is offline or failed"});
     video.log.push_back({2, "odd line ``` inside"});
     CheckStep quiet = Step("h264", StepResult::Skipped, 0, "the camera does not offer H.264");

@@ -71,7 +71,7 @@ const CheckStep* FirstFailure(const CheckReport& report) {
 
 void AppendVideoDetails(std::string& md, const VideoFigures& v) {
     md += "| frames | " + Num(v.frames) + " in " + Fixed(v.seconds, 1) + " s |\n";
-    md += "| frame rate | " + Fixed(v.FramesPerSecond(), 2) + " per second |\n";
+    md += "| frame rate | " + Fixed(v.FramesPerSecond(), 2) + " per second from the first frame on |\n";
     md += "| key frames | " + Num(v.keyFrames) + " |\n";
     md += "| first frame | " + (v.firstFrameAt < 0 ? std::string("none") : "after " + Fixed(v.firstFrameAt, 2) + " s") +
           " |\n";

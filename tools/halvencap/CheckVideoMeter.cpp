@@ -6,7 +6,8 @@ namespace zentavo {
 namespace cli {
 
 double VideoFigures::FramesPerSecond() const {
-    return seconds > 0 ? double(frames) / seconds : 0.0;
+    const double span = seconds - firstFrameAt;
+    return frames != 0 && span > 0 ? double(frames) / span : 0.0;
 }
 
 uint64_t VideoFigures::MeanSize() const { return frames != 0 ? bytes / frames : 0; }
@@ -17,8 +18,9 @@ void CheckVideoMeter::Frame(double seconds, uint64_t size, bool key, uint32_t wi
     if (f.frames == 0) {
         f.firstFrameAt = seconds;
         f.smallest = size;
+    } else {
+        f.longestGapMs = std::max(f.longestGapMs, (seconds - m_last) * 1000.0);
     }
-    f.longestGapMs = std::max(f.longestGapMs, (seconds - m_last) * 1000.0);
     m_last = seconds;
     ++f.frames;
     if (key) ++f.keyFrames;
@@ -33,7 +35,8 @@ VideoFigures CheckVideoMeter::Finish(double seconds) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     VideoFigures f = m_figures;
     f.seconds = seconds;
-    f.longestGapMs = std::max(f.longestGapMs, (seconds - m_last) * 1000.0);
+    const double silentSince = f.frames != 0 ? m_last : 0.0;
+    f.longestGapMs = std::max(f.longestGapMs, (seconds - silentSince) * 1000.0);
     return f;
 }
 
