@@ -4,9 +4,10 @@
 # code natively, the 64-bit build otherwise), starts the camera simulator,
 # probes what the camera can do, records 10 s of Motion JPEG, switches an
 # output while watching an input, starts GStreamer's RTSP server as the
-# camera's RTSP side and records 10 s of H.264 from it, checks both
-# recordings with ffprobe and ffmpeg and draws a contact sheet of what was
-# captured.
+# camera's RTSP side and records 10 s of H.264 from it, runs `halvencap
+# check` (what a recording server does with a new camera, with its report),
+# checks both recordings with ffprobe and ffmpeg and draws a contact sheet of
+# what was captured.
 # Everything it leaves behind is under demo-output/. Exit code 0 only if
 # every step worked.
 set -euo pipefail
@@ -170,6 +171,22 @@ set -e
 get "$RTSP_CONTROL/servers/$RTSP_ID/log" >"$OUT/rtsp-requests.log"
 grep -q '^PLAY .*/h264' "$OUT/rtsp-requests.log" || die "the RTSP server saw no PLAY of /h264"
 
+step "checking the camera as a recording server would: halvencap check"
+CHECK="$OUT/check"
+set +e
+halvencap check --address 127.0.0.1 --port "$CAMERA_PORT" --user demo --password demo --seconds 5 --out "$CHECK" \
+    2> >(tee "$OUT/check.stderr.log" >&2) | tee "$OUT/check.log"
+rc=${PIPESTATUS[0]}
+set -e
+[ "$rc" = 0 ] || die "halvencap check exited with $rc (report: $CHECK/halvencap-check.md)"
+python3 - "$CHECK/halvencap-check.json" <<'PY' || die "the check report does not show Motion JPEG, H.264 and I/O passed"
+import json, sys
+r = json.load(open(sys.argv[1]))
+passed = [s["id"] for s in r["steps"] if s["result"] == "passed"]
+assert r["fit"] and {"mjpeg", "h264", "io"} <= set(passed), [(s["id"], s["result"], s["detail"]) for s in r["steps"]]
+PY
+echo "check report: $CHECK/halvencap-check.md (and .json), samples under $CHECK/check-*"
+
 step "checking the recordings with ffprobe"
 VIDEO="$RECORDING/video.mjpeg"
 INDEX="$RECORDING/index.csv"
@@ -229,6 +246,7 @@ H.264 index:    $INDEX_H264
 H.264 checks:   $OUT/ffprobe-h264.txt, $OUT/ffmpeg-h264-decode.log (empty: no decoder error)
 contact sheet:  $SHEET (Motion JPEG: every ${every}th picture; H.264: every ${every_h264}th)
 probe:          $OUT/probe.log, $OUT/probe.json
+check report:   $CHECK/halvencap-check.md, $CHECK/halvencap-check.json
 logs:           $OUT/record.log, $OUT/record-h264.log, $OUT/io.log, $OUT/camsim.log,
                 $OUT/rtspsrv.log, $OUT/rtsp-requests.log
 EOF

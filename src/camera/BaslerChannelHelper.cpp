@@ -108,7 +108,11 @@ bool CBaslerChannelHelper::EncoderStep(const CBaslerRequest& current) {
         {"Stream.FrameRateScaling", "FpsScale_1_1"},
         {"Stream.OutputScaling", "Scale_1_1"},
     };
-    if (current.AddChangedValues(encoder, wanted) && !Execute(encoder)) return false;
+    if (current.AddChangedValues(encoder, wanted)) {
+        if (!Execute(encoder)) return false;
+        // The writes left the camera in "Configure" whatever it was in before.
+        needNormal = true;
+    }
 
     const bool sized = OutputSizeStep(current, needNormal);
     if (sized && needNormal) {

@@ -108,6 +108,10 @@ TEST(CliOptions, BadArgumentsAreRefusedWithOneLine) {
         {{"record", "--out", "d"}, "record needs --address"},
         {{"record", "--address", "a"}, "record needs --out"},
         {{"io"}, "io needs --address"},
+        {{"check"}, "check needs --address"},
+        {{"check", "--address", "a", "--format", "h264"}, "--format is not an option of check"},
+        {{"check", "--address", "a", "--set", "0=on"}, "--set is not an option of check"},
+        {{"check", "--address", "a", "--seconds", "0"}, "--seconds must be"},
         {{"record", "--address"}, "--address needs a value"},
         {{"record", "--address", ""}, "--address must be"},
         {{"record", "--address", "a b", "--out", "d"}, "--address must be"},
@@ -208,9 +212,27 @@ TEST(CliOptions, LogThresholds) {
     EXPECT_EQ(LogLevelName(7), "level 7");
 }
 
+TEST(CliOptions, CheckDefaultsAndOptions) {
+    ParseOutcome r = Parse({"check", "--address", "cam"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.options.command, Command::Check);
+    EXPECT_EQ(r.options.seconds, CHECK_DEFAULT_SECONDS);
+    EXPECT_TRUE(r.options.outDir.empty());
+    EXPECT_EQ(r.options.ioLines.outputs, (std::vector<uint32_t>{2, 3}));
+
+    r = Parse({"check", "--address", "cam", "--seconds", "3", "--out", "rep", "--io-lines", "input=1;output=", "--size",
+               "320x240"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.options.seconds, 3u);
+    EXPECT_EQ(r.options.outDir, "rep");
+    EXPECT_EQ(r.options.ioLines.inputs, (std::vector<uint32_t>{1}));
+    EXPECT_TRUE(r.options.ioLines.outputs.empty());
+    EXPECT_EQ(r.options.width, 320);
+}
+
 TEST(CliOptions, UsageNamesEveryCommandAndExitCode) {
     const std::string usage = UsageText();
-    for (const char* word : {"record", "io", "probe", "--io-lines", "--log-level", "--dll", "0 ok", "2 bad arguments",
+    for (const char* word : {"record", "io", "probe", "check", "--io-lines", "--log-level", "--dll", "0 ok", "2 bad arguments",
                              "3 device unreachable or refused", "4 no video"})
         EXPECT_NE(usage.find(word), std::string::npos) << word;
 }

@@ -1,16 +1,21 @@
 # The halvencap program's portable pieces and their tests.
 set(PORTABLE_SOURCES
+    CheckReportTest.cpp
     OptionsTest.cpp
     RecorderTest.cpp
     HostObjectsTest.cpp
     StatusLineTest.cpp
     ../../tools/halvencap/ChannelCallback.cpp
+    ../../tools/halvencap/CheckLogSink.cpp
+    ../../tools/halvencap/CheckReport.cpp
+    ../../tools/halvencap/CheckVideoMeter.cpp
     ../../tools/halvencap/Console.cpp
     ../../tools/halvencap/DebugSink.cpp
     ../../tools/halvencap/HostConfig.cpp
     ../../tools/halvencap/HostFrame.cpp
     ../../tools/halvencap/IoCallback.cpp
     ../../tools/halvencap/Options.cpp
+    ../../tools/halvencap/ProbeReport.cpp
     ../../tools/halvencap/Recorder.cpp
     ../../tools/halvencap/StatusLine.cpp
 )

@@ -2,7 +2,8 @@
 # End-to-end test of the halvencap program under Wine against the camera
 # simulator: argument errors, exit codes, `record` (files, index, ffprobe)
 # `io` (output switching, input changes, failures) and `probe` (table,
-# JSON, refused and unreachable cameras). H.264 and MPEG-4 recordings come
+# JSON, refused and unreachable cameras) and `check` (report, figures, exit
+# codes). H.264 and MPEG-4 recordings come
 # from GStreamer's RTSP server (tools/rtspsrv) as the camera's RTSP side when
 # $HALVENCAP_RTSPSRV names its control port (127.0.0.1:<port>); without it
 # those checks are skipped and said so.
@@ -435,5 +436,115 @@ grep -q "I/O failure" "$WORK/err" && pass "io: failures printed" || fail "io: fa
 
 run io --address 127.0.0.1 --port "$(closed_port)"
 expect_rc "io: closed port is unreachable (3)" 3
+
+# --- check ----------------------------------------------------------------
+# Evaluates a Python expression over the JSON report in a directory: r is
+# the report, steps its steps by id.
+check_json() {  # report-dir expression
+    python3 - "$1/halvencap-check.json" "$2" <<'PY'
+import json, sys
+r = json.load(open(sys.argv[1]))
+steps = {s["id"]: s for s in r["steps"]}
+print(eval(sys.argv[2]))
+PY
+}
+no_password() {  # name report-dir
+    if grep -q secret "$2/halvencap-check.json" "$2/halvencap-check.md"; then
+        fail "$1: the report carries the password" "see $2"
+    else
+        pass "$1: no password in the report"
+    fi
+}
+
+# A camera that offers Motion JPEG only: the RTSP formats are skipped, not failed.
+new_camera "?user=admin&password=secret&auth=digest" || fail setup "camera"
+ctl "/cameras/$CAM_ID/entries?Stream.EncoderType=JPEG" >/dev/null
+REPORT="$WORK/check report"
+run check --address 127.0.0.1 --port "$CAM_PORT" --user admin --password secret --seconds 4 --out "$REPORT"
+expect_rc "check: Motion JPEG camera is fit for recording (0)" 0
+if [ -s "$REPORT/halvencap-check.json" ] && [ -s "$REPORT/halvencap-check.md" ]; then
+    results="$(check_json "$REPORT" '" ".join(s["id"] + "=" + s["result"] for s in r["steps"])')"
+    [ "$results" = "reach=passed login=passed probe=passed mjpeg=passed h264=skipped mpeg4=skipped io=passed" ] \
+        && pass "check: every step judged ($results)" || fail "check: steps" "$results"
+    [ "$(check_json "$REPORT" 'r["fit"] and r["exitCode"] == 0 and r["codecs"] == ["JPEG"] and r["camera"] != ""')" = True ] \
+        && pass "check: verdict, codecs and camera name in the JSON" \
+        || fail "check: JSON head" "$(head -c 400 "$REPORT/halvencap-check.json")"
+    if python3 - "$REPORT/halvencap-check.json" <<'PY'
+import json, sys
+v = {s["id"]: s for s in json.load(open(sys.argv[1]))["steps"]}["mjpeg"]["video"]
+assert v["frames"] >= 5 and v["keyFrames"] == v["frames"] and v["longestGapMs"] < 7500, v
+assert v["width"] == 640 and v["height"] == 480 and 0 < v["smallestBytes"] <= v["meanBytes"] <= v["largestBytes"], v
+assert 1 <= v["framesPerSecond"] <= 12 and 0 <= v["firstFrameSeconds"] < 4, v
+PY
+    then
+        pass "check: Motion JPEG figures"
+    else
+        fail "check: Motion JPEG figures" "see above"
+    fi
+    frames="$(check_json "$REPORT" 'steps["mjpeg"]["video"]["frames"]')"
+    indexed=$(($(wc -l <"$REPORT/check-mjpeg/index.csv") - 1))
+    [ "$indexed" = "$frames" ] && [ -s "$REPORT/check-mjpeg/video.mjpeg" ] \
+        && pass "check: the sample holds every measured frame ($frames)" \
+        || fail "check: sample" "$indexed indexed, $frames measured"
+    [ "$(check_json "$REPORT" 'any("DRIVER IS OPENED" in l["text"] for l in steps["mjpeg"]["log"])')" = True ] \
+        && pass "check: the step's driver lines are in the report" \
+        || fail "check: log lines" "no DRIVER IS OPENED in the mjpeg step"
+    grep -q '^\*\*fit for recording\*\* (exit code 0)' "$REPORT/halvencap-check.md" \
+        && pass "check: Markdown verdict" || fail "check: Markdown" "$(head -5 "$REPORT/halvencap-check.md")"
+    no_password "check" "$REPORT"
+else
+    fail "check: report" "halvencap-check.json or .md missing in $REPORT"
+fi
+grep -q "report: .*halvencap-check.md" "$WORK/out" && pass "check: says where the report is" \
+    || fail "check: report path" "not printed"
+io_sets="$(ctl "/cameras/$CAM_ID/log" | grep -c "IO.State")"
+[ "$(param "$CAM_ID" 'IO.State[2]')" = 0 ] && [ "$io_sets" -ge 2 ] \
+    && pass "check: output line 2 switched and left off" \
+    || fail "check: output" "IO.State[2]=$(param "$CAM_ID" 'IO.State[2]'), $io_sets requests with IO.State"
+
+# Refused and unreachable cameras: exit 3, and the report says where it stopped.
+run check --address 127.0.0.1 --port "$CAM_PORT" --user admin --password wrong --seconds 2 --out "$WORK/check-refused"
+expect_rc "check: wrong password (3)" 3
+[ "$(check_json "$WORK/check-refused" 'steps["login"]["result"] + " " + steps["mjpeg"]["result"]')" = "failed skipped" ] \
+    && pass "check: refused login stops before the video" \
+    || fail "check: refused" "$(check_json "$WORK/check-refused" 'r["steps"]')"
+
+run check --address 127.0.0.1 --port "$(closed_port)" --seconds 2
+expect_rc "check: closed port is unreachable (3)" 3
+[ "$(check_json "$WORK" 'steps["reach"]["result"] + " " + str(r["fit"])')" = "failed False" ] \
+    && pass "check: report in the current directory by default" || fail "check: default directory" "no report in $WORK"
+
+new_camera || fail setup "camera"
+ctl "/cameras/$CAM_ID/set?empty=1" >/dev/null
+run check --address 127.0.0.1 --port "$CAM_PORT" --seconds 3 --out "$WORK/check-empty"
+expect_rc "check: camera without answers gives no video (4)" 4
+
+if [ -n "${HALVENCAP_RTSPSRV:-}" ]; then
+    answer="$(rtsp_ctl "/new?codec=both&auth=digest&user=admin&password=secret")"
+    RTSP_ID="$(echo "$answer" | sed -n 's/^id=\([0-9]*\) port=.*/\1/p')"
+    RTSP_PORT="$(echo "$answer" | sed -n 's/.* port=\([0-9]*\).*/\1/p')"
+    new_camera "?user=admin&password=secret" || fail setup "camera"
+    ctl "/cameras/$CAM_ID/param?Streaming.RTSPPort=$RTSP_PORT" >/dev/null
+    run check --address 127.0.0.1 --port "$CAM_PORT" --user admin --password secret --seconds 4 \
+        --io-lines "input=0;output=" --out "$WORK/check-rtsp"
+    expect_rc "check: camera with every format (0)" 0
+    if python3 - "$WORK/check-rtsp/halvencap-check.json" <<'PY'
+import json, sys
+steps = {s["id"]: s for s in json.load(open(sys.argv[1]))["steps"]}
+for kind in ("mjpeg", "h264", "mpeg4"):
+    assert steps[kind]["result"] == "passed", steps[kind]
+for kind in ("h264", "mpeg4"):
+    v = steps[kind]["video"]
+    assert v["frames"] >= 10 and 1 <= v["keyFrames"] < v["frames"], (kind, v)
+    assert (v["width"], v["height"]) == (320, 240), (kind, v)
+assert steps["io"]["result"] == "passed" and steps["io"]["io"]["switched"] is False, steps["io"]
+PY
+    then pass "check: H.264 and MPEG-4 from the RTSP server, key and inter frames counted"
+    else fail "check: RTSP formats" "see above"; fi
+    no_password "check over RTSP" "$WORK/check-rtsp"
+    rtsp_ctl "/servers/$RTSP_ID/delete" >/dev/null
+else
+    echo "SKIP check with H.264 and MPEG-4: HALVENCAP_RTSPSRV is not set (no RTSP server)"
+fi
 
 finish

@@ -138,6 +138,8 @@ TEST_F(StreamConfig, QualityIsMappedOntoTheCameraScale) {
         helper.settings.quality = c.quality;
         ASSERT_TRUE(helper.ConfigureStream()) << c.range << " q" << c.quality;
         EXPECT_EQ(Param("Stream.Quality[0]"), c.expected) << c.range << " q" << c.quality;
+        // Only the encoder changed, from "Normal": it is put back.
+        EXPECT_EQ(Param("Global.OperationMode"), "Normal") << c.range << " q" << c.quality;
     }
 }
 

@@ -1,4 +1,4 @@
-// The three commands of the program; each returns the process exit code.
+// The commands of the program; each returns the process exit code.
 #pragma once
 
 #include "Console.h"
@@ -10,6 +10,7 @@ namespace cli {
 int RunRecord(const Options& options, Console& console);
 int RunIo(const Options& options, Console& console);
 int RunProbe(const Options& options, Console& console);
+int RunCheck(const Options& options, Console& console);
 
 // Seconds the reachability check waits for the device to accept a connection.
 constexpr unsigned REACH_TIMEOUT_MS = 3000;

@@ -15,7 +15,7 @@ enum OptionId {
     OPT_DLL, OPT_QUIET, OPT_JSON, OPT_HELP,
 };
 
-enum CommandMask : unsigned { REC = 1, IO = 2, PROBE = 4, ALL = REC | IO | PROBE };
+enum CommandMask : unsigned { REC = 1, IO = 2, PROBE = 4, CHECK = 8, ALL = REC | IO | PROBE | CHECK };
 
 struct OptionSpec {
     const char* name;
@@ -31,14 +31,14 @@ const OptionSpec OPTIONS[] = {
     {"user", OPT_USER, true, false, ALL},
     {"password", OPT_PASSWORD, true, false, ALL},
     {"format", OPT_FORMAT, true, false, REC},
-    {"size", OPT_SIZE, true, false, REC},
-    {"interval", OPT_INTERVAL, true, false, REC},
-    {"quality", OPT_QUALITY, true, false, REC},
-    {"seconds", OPT_SECONDS, true, false, REC},
-    {"out", OPT_OUT, true, false, REC},
+    {"size", OPT_SIZE, true, false, REC | CHECK},
+    {"interval", OPT_INTERVAL, true, false, REC | CHECK},
+    {"quality", OPT_QUALITY, true, false, REC | CHECK},
+    {"seconds", OPT_SECONDS, true, false, REC | CHECK},
+    {"out", OPT_OUT, true, false, REC | CHECK},
     {"set", OPT_SET, true, true, IO},
     {"watch", OPT_WATCH, true, false, IO},
-    {"io-lines", OPT_IO_LINES, true, false, IO},
+    {"io-lines", OPT_IO_LINES, true, false, IO | CHECK},
     {"log-level", OPT_LOG_LEVEL, true, false, ALL},
     {"dll", OPT_DLL, true, false, ALL},
     {"quiet", OPT_QUIET, false, false, ALL},
@@ -60,6 +60,7 @@ const char* CommandName(Command c) {
         case Command::Record: return "record";
         case Command::Io: return "io";
         case Command::Probe: return "probe";
+        case Command::Check: return "check";
         default: return "help";
     }
 }
@@ -69,6 +70,7 @@ unsigned CommandBit(Command c) {
         case Command::Record: return REC;
         case Command::Io: return IO;
         case Command::Probe: return PROBE;
+        case Command::Check: return CHECK;
         default: return 0;
     }
 }
@@ -179,7 +181,8 @@ private:
         if (first == "record") o.command = Command::Record;
         else if (first == "io") o.command = Command::Io;
         else if (first == "probe") o.command = Command::Probe;
-        else if (first.compare(0, 1, "-") == 0) return Fail("the command must come first (record, io or probe)");
+        else if (first == "check") o.command = Command::Check;
+        else if (first.compare(0, 1, "-") == 0) return Fail("the command must come first (record, io, probe or check)");
         else return Fail("unknown command '" + first + "'");
 
         std::set<OptionId> seen;
@@ -304,6 +307,7 @@ private:
         if (o.address.empty()) return Fail(std::string(CommandName(o.command)) + " needs --address");
         if (m_passwordGiven && !m_userGiven) return Fail("--password needs --user");
         if (o.command == Command::Record && o.outDir.empty()) return Fail("record needs --out DIR");
+        if (o.command == Command::Check && o.seconds == 0) o.seconds = CHECK_DEFAULT_SECONDS;
         std::string error;
         if (!ParseIoLines(o.ioLinesText, o.ioLines, error)) return Fail("--io-lines: " + error);
         for (const OutputSwitch& sw : o.switches) {
@@ -381,13 +385,20 @@ std::string UsageText() {
            "  probe  --address A [--port P] [--user U --password W] [--json]\n"
            "         prints what the device can do: name, firmware, sensor area, codecs,\n"
            "         picture sizes, frame intervals and I/O lines (as JSON with --json)\n"
+           "  check  --address A [--port P] [--user U --password W] [--seconds N] [--out DIR]\n"
+           "         [--size WxH] [--interval MS] [--quality Q] [--io-lines TEXT]\n"
+           "         what a recording server does with a new camera: login check, probe, N s\n"
+           "         (default " + std::to_string(CHECK_DEFAULT_SECONDS) + ") of every video format it offers, output 0 switched on\n"
+           "         and off, inputs read; writes halvencap-check.md and .json and the samples\n"
+           "         into DIR (default: current directory); exit 0 when fit for recording\n"
            "\n"
            "  common: --log-level none|error|warning|notice|info|all (default info), driver lines\n"
            "          go to stderr; --dll PATH (default: Halvencap.dll next to halvencap.exe);\n"
            "          --quiet (no live status line); --help\n"
            "\n"
-           "exit codes: 0 ok, 1 other failure, 2 bad arguments, 3 device unreachable or refused,\n"
-           "            4 no video\n";
+           "exit codes: 0 ok (check: fit for recording), 1 other failure, 2 bad arguments,\n"
+           "            3 device unreachable or refused,"
+           " 4 no video\n";
 }
 
 const char* FormatName(VideoFormat format) {

@@ -10,7 +10,7 @@
 namespace zentavo {
 namespace cli {
 
-enum class Command { Help, Record, Io, Probe };
+enum class Command { Help, Record, Io, Probe, Check };
 
 // Values as the driver's connection settings carry them.
 enum class VideoFormat : int32_t { Mjpeg = 1, Mpeg4 = 2, H264 = 3 };
@@ -38,7 +38,8 @@ enum LogThreshold : int {
 };
 
 constexpr const char* DEFAULT_IO_LINES = "input=0,1;output=2,3";
-constexpr uint32_t MAX_IO_LINE = 31;  // the camera reports inputs as one 32-bit mask
+constexpr uint32_t MAX_IO_LINE = 31;
+constexpr uint32_t CHECK_DEFAULT_SECONDS = 10;  // the camera reports inputs as one 32-bit mask
 
 struct Options {
     Command command = Command::Help;
@@ -51,8 +52,8 @@ struct Options {
     uint16_t height = 480;
     uint16_t intervalMs = 100;
     uint16_t quality = 75;
-    uint32_t seconds = 0;  // 0: until Ctrl+C
-    std::string outDir;
+    uint32_t seconds = 0;  // 0: until Ctrl+C (check: CHECK_DEFAULT_SECONDS per format)
+    std::string outDir;    // check: empty is the current directory
     std::vector<OutputSwitch> switches;
     uint32_t watchSeconds = 0;
     std::string ioLinesText = DEFAULT_IO_LINES;

@@ -1,114 +1,36 @@
 // `probe`: asks the driver's capability query what the device can do, the
 // way a recording server does before it adds a camera, and prints it.
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 
 #include "CommandSetup.h"
 #include "Commands.h"
 #include "DriverModule.h"
 #include "ExitCodes.h"
+#include "ProbeQuery.h"
 #include "ProbeReport.h"
-#include "capability/IIPCapabilityQuery.h"
 
 namespace zentavo {
 namespace cli {
 
-namespace {
-
-// The driver bounds every exchange with the camera; these only keep the
-// program from waiting for ever on a driver that never calls back.
-constexpr auto PROBE_WAIT = std::chrono::seconds(120);
-constexpr auto TERMINATE_WAIT = std::chrono::seconds(30);
-
-class ProbeCallback final : public ipcapture::ICapabilityQueryCallback {
-public:
-    void OnCompleted() override { Finish(true, 0, ""); }
-    void OnFailed(int32_t code, const char* message) override { Finish(false, code, message ? message : ""); }
-    void OnThreadTerminated() override {}
-
-    bool Wait(std::chrono::seconds timeout) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, timeout, [this] { return m_done; });
-    }
-    bool Succeeded() const { return m_succeeded; }
-    int32_t Code() const { return m_code; }
-    const std::string& Message() const { return m_message; }
-
-private:
-    void Finish(bool succeeded, int32_t code, const std::string& message) {
-        try {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_succeeded = succeeded;
-            m_code = code;
-            m_message = message;
-            m_done = true;
-            m_changed.notify_all();
-        } catch (...) {
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_done = false;
-    bool m_succeeded = false;
-    int32_t m_code = -1;
-    std::string m_message;
-};
-
-using CreateQueryFn = ipcapture::IIPCapabilityQuery* (*)(ipcapture::ICapabilityQueryCallback*, uint32_t);
-using DeleteQueryFn = void (*)(void*);
-
-int ExitCodeOf(int32_t failure) {
-    switch (failure) {
-        case ipcapture::CAPABILITY_BAD_ADDRESS: return EXIT_BAD_ARGUMENTS;
-        case ipcapture::CAPABILITY_LOGIN_REFUSED:
-        case ipcapture::CAPABILITY_UNREACHABLE:
-        case ipcapture::CAPABILITY_OTHER_FAILURE: return EXIT_DEVICE_UNREACHABLE;
-        default: return EXIT_FAILURE_OTHER;
-    }
-}
-
-}  // namespace
-
 int RunProbe(const Options& o, Console& console) {
     DriverModule module;
     if (const int failed = LoadDriverAndReachDevice(o, console, module)) return failed;
-    const auto create = reinterpret_cast<CreateQueryFn>(module.Export("CreateCapabilityQueryModule"));
-    const auto destroy = reinterpret_cast<DeleteQueryFn>(module.Export("DeleteCapabilityQueryModule"));
-    if (create == nullptr || destroy == nullptr) {
-        console.Error("halvencap: the driver library offers no capability query");
-        return EXIT_FAILURE_OTHER;
-    }
 
     ProbeResults results(DeviceText(o));
-    ProbeCallback callback;
-    ipcapture::IIPCapabilityQuery* query = create(&callback, 0);
-    if (query == nullptr) {
-        console.Error("halvencap: the driver library could not create a capability query");
-        return EXIT_FAILURE_OTHER;
-    }
-    if (query->Start(o.address.c_str(), o.port, o.user.c_str(), o.password.c_str(), &results) != 1) {
-        destroy(query);
-        console.Error("halvencap: the driver could not start the capability query");
-        return EXIT_FAILURE_OTHER;
-    }
-    bool ended = callback.Wait(PROBE_WAIT);
-    if (!ended) {
-        query->Terminate();
-        ended = callback.Wait(TERMINATE_WAIT);
-    }
-    // Waits (bounded by the driver) for the probe thread.
-    destroy(query);
-    if (!ended) {
-        console.Error("halvencap: the capability query of " + DeviceText(o) + " did not end");
-        return EXIT_FAILURE_OTHER;
-    }
-    if (!callback.Succeeded()) {
-        console.Error("halvencap: probe of " + DeviceText(o) + " failed: " + OneLine(callback.Message()) + " (code " +
-                      std::to_string(callback.Code()) + ")");
-        return ExitCodeOf(callback.Code());
+    const ProbeOutcome outcome = RunCapabilityQuery(o, module, results);
+    switch (outcome.end) {
+        case ProbeOutcome::End::Unavailable:
+            console.Error("halvencap: " + outcome.message);
+            return EXIT_FAILURE_OTHER;
+        case ProbeOutcome::End::Hung:
+            console.Error("halvencap: the capability query of " + DeviceText(o) + " did not end");
+            return EXIT_FAILURE_OTHER;
+        case ProbeOutcome::End::Failed:
+            console.Error("halvencap: probe of " + DeviceText(o) + " failed: " + OneLine(outcome.message) + " (code " +
+                          std::to_string(outcome.code) + ")");
+            return ProbeExitCode(outcome.code);
+        case ProbeOutcome::End::Completed:
+            break;
     }
     const ProbeReport report = results.Report();
     if (o.json) {

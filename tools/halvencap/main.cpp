@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
         case Command::Record: return RunRecord(options, console);
         case Command::Io: return RunIo(options, console);
         case Command::Probe: return RunProbe(options, console);
+        case Command::Check: return RunCheck(options, console);
         default: return EXIT_BAD_ARGUMENTS;
     }
 }
