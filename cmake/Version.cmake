@@ -52,6 +52,8 @@ set(HALVENCAP_VERSION_BUILD ${_count})
 set(HALVENCAP_VERSION
     "${HALVENCAP_VERSION_MAJOR}.${HALVENCAP_VERSION_MINOR}.${HALVENCAP_VERSION_PATCH}.${HALVENCAP_VERSION_BUILD}")
 message(STATUS "Halvencap version ${HALVENCAP_VERSION}")
+# For scripts that package a build (scripts/release.sh).
+file(WRITE "${CMAKE_BINARY_DIR}/halvencap-version.txt" "${HALVENCAP_VERSION}\n")
 
 string(TIMESTAMP HALVENCAP_YEAR "%Y" UTC)
 
