@@ -53,6 +53,15 @@ else
     SUFFIX="-nogit"
 fi
 
+# The guide is checked before the build, which takes minutes.
+shopt -s nullglob
+docs=("$ROOT"/docs/*.md)
+shopt -u nullglob
+if [ ${#docs[@]} = 0 ] || [ ! -f "$ROOT/docs/guide.md" ]; then
+    [ "$ALLOW_DIRTY" = 1 ] || die "docs/guide.md, the integrator's guide, is missing"
+    warn "docs/guide.md, the integrator's guide, is missing; the bundle has ${#docs[@]} pages"
+fi
+
 # --- build ------------------------------------------------------------------
 log "building in a fresh $BUILD"
 rm -rf "$BUILD"
@@ -95,13 +104,6 @@ function Link(el)
   return el
 end
 LUA
-shopt -s nullglob
-docs=("$ROOT"/docs/*.md)
-shopt -u nullglob
-if [ ${#docs[@]} = 0 ] || [ ! -f "$ROOT/docs/guide.md" ]; then
-    [ "$ALLOW_DIRTY" = 1 ] || die "docs/guide.md, the integrator's guide, is missing"
-    warn "docs/guide.md, the integrator's guide, is missing; the bundle has ${#docs[@]} pages"
-fi
 for md in "${docs[@]}"; do
     base="$(basename "$md" .md)"
     cp "$md" "$STAGE/docs/"
