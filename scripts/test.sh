@@ -429,6 +429,7 @@ release_stage() {
         return
     fi
     grep -E "^WARNING" "$REPORTS/release-build.log"
+    probe_wine32 "$BUILD/release/bin"
     SCRIPT_NOTE="$(basename "$bundle")${WINE32_REASON:+; console program not run: $WINE32_REASON}" \
         HALVENCAP_WINE32_REASON="$WINE32_REASON" \
         script_stage release "$REPORTS/release.log" "$ROOT/tests/scripts/test_release.sh" "$bundle"
