@@ -53,12 +53,12 @@ else
     SUFFIX="-nogit"
 fi
 
-# The guide is checked before the build, which takes minutes.
 shopt -s nullglob
 docs=("$ROOT"/docs/*.md)
 shopt -u nullglob
-if [ ${#docs[@]} = 0 ] || [ ! -f "$ROOT/docs/guide.md" ]; then
-    [ "$ALLOW_DIRTY" = 1 ] || die "docs/guide.md, the integrator's guide, is missing"
+# Whatever pages exist go along; a bundle without the guide is still
+# useful to the one who asked for it, so that is said, not refused.
+if [ ! -f "$ROOT/docs/guide.md" ]; then
     warn "docs/guide.md, the integrator's guide, is missing; the bundle has ${#docs[@]} pages"
 fi
 
