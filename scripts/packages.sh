@@ -16,6 +16,11 @@
 # "unavailable: <reason>" for the test command to print.
 #
 #   scripts/packages.sh install
+#   scripts/packages.sh write-config DIR [ETC_APT]
+#       writes the fallback's apt configuration into DIR from the sources
+#       under ETC_APT (default /etc/apt), and nothing else
+#   scripts/packages.sh list amd64|i386
+#       the packages the setup installs
 #   scripts/packages.sh decide UPDATE LISTS AMD64 I386 FALLBACK
 #       the decision alone, from observations given as words (for tests):
 #       UPDATE ok|fail, LISTS ok|missing (the lists the install needs),
@@ -111,14 +116,17 @@ install_i386() {
 
 # The project's own apt configuration: the machine's sources copied with the
 # security suite limited to amd64, security pinned below main, own lists.
-write_apt_config() {
-    local codename
-    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-    mkdir -p "$APT_DIR/sources.list.d" "$APT_DIR/preferences.d" "$APT_DIR/lists/partial"
-    rm -f "$APT_DIR/sources.list.d/"*
-    python3 - "$APT_DIR/sources.list.d" <<'PY'
+# Prints the release's code name.
+write_apt_config() {  # apt-dir [etc-apt: where the sources are read]
+    local dir=$1 etc=${2:-/etc/apt} codename
+    codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+    mkdir -p "$dir/sources.list.d" "$dir/preferences.d" "$dir/lists/partial"
+    rm -f "$dir/sources.list.d/"*
+    python3 - "$etc" "$dir/sources.list.d" <<'PY'
 import glob, os, re, sys
-out = sys.argv[1]
+etc, out = sys.argv[1], sys.argv[2]
+def is_security(values):
+    return any("security" in v for v in values)
 def deb822(text):
     stanzas = []
     for block in re.split(r"\n\s*\n", text):
@@ -127,7 +135,7 @@ def deb822(text):
             continue
         if any(re.match(r"Enabled:\s*no", l, re.I) for l in lines):
             continue
-        if any("security" in l for l in lines if l.lower().startswith(("uris:", "suites:"))):
+        if is_security(l for l in lines if l.lower().startswith(("uris:", "suites:"))):
             lines = [l for l in lines if not l.lower().startswith("architectures:")] + ["Architectures: amd64"]
         stanzas.append("\n".join(lines))
     return "\n\n".join(stanzas) + "\n"
@@ -135,44 +143,50 @@ def oneline(text):
     res = []
     for l in text.splitlines():
         s = l.strip()
-        if not s.startswith("deb ") or "-security" not in s:
+        if not s.startswith("deb ") or "security" not in s:
             res.append(l)
             continue
-        if s.startswith("deb ["):
-            res.append(re.sub(r"^deb \[", "deb [arch=amd64 ", s))
+        m = re.match(r"deb\s+\[([^\]]*)\]\s*(.*)", s)
+        if m:
+            # An arch list of its own would widen or contradict the limit.
+            opts = [o for o in m.group(1).split() if not o.startswith("arch=")]
+            rest = m.group(2)
         else:
-            res.append("deb [arch=amd64] " + s[4:])
+            opts, rest = [], s[4:].strip()
+        res.append("deb [" + " ".join(["arch=amd64"] + opts) + "] " + rest)
     return "\n".join(res) + "\n"
 files = []
-if os.path.exists("/etc/apt/sources.list"):
-    files.append("/etc/apt/sources.list")
-files += sorted(glob.glob("/etc/apt/sources.list.d/*.list")) + sorted(glob.glob("/etc/apt/sources.list.d/*.sources"))
-for i, f in enumerate(files):
+if os.path.exists(os.path.join(etc, "sources.list")):
+    files.append(os.path.join(etc, "sources.list"))
+files += sorted(glob.glob(os.path.join(etc, "sources.list.d", "*.list")))
+files += sorted(glob.glob(os.path.join(etc, "sources.list.d", "*.sources")))
+for f in files:
     text = open(f, errors="replace").read()
     name = os.path.basename(f)
     if name.endswith(".sources"):
         open(os.path.join(out, name), "w").write(deb822(text))
     else:
-        open(os.path.join(out, name if name.endswith(".list") else "main.list"), "w").write(oneline(text))
+        # sources.list itself would not be read from a parts directory.
+        open(os.path.join(out, "00-sources.list" if name == "sources.list" else name), "w").write(oneline(text))
 PY
-    cat >"$APT_DIR/preferences.d/security-low" <<EOF
+    cat >"$dir/preferences.d/security-low" <<EOF
 Package: *
 Pin: release l=Debian-Security
 Pin-Priority: 100
 EOF
-    cat >"$APT_DIR/apt.conf" <<EOF
+    cat >"$dir/apt.conf" <<EOF
 Dir::Etc::SourceList "/dev/null";
-Dir::Etc::SourceParts "$APT_DIR/sources.list.d";
-Dir::Etc::PreferencesParts "$APT_DIR/preferences.d";
-Dir::State::Lists "$APT_DIR/lists";
+Dir::Etc::SourceParts "$dir/sources.list.d";
+Dir::Etc::PreferencesParts "$dir/preferences.d";
+Dir::State::Lists "$dir/lists";
 EOF
-    echo "$codename"
+    echo "${codename:-bookworm}"
 }
 
 install_i386_fallback() {
     [ "$SIMULATE" = 1 ] && { log "fallback: simulated mirror failure"; return 1; }
     local codename pins=() name arch_pkg have want
-    codename=$(write_apt_config)
+    codename=$(write_apt_config "$APT_DIR")
     export APT_CONFIG="$APT_DIR/apt.conf"
     log "fallback: own apt configuration ($APT_DIR), security for amd64 only and pinned low"
     apt-get update -q >"$ROOT/build/apt-update-own.log" 2>&1 \
@@ -226,6 +240,7 @@ install() {
         echo ok >"$STATE"
     else
         if [ "$lists" != ok ]; then reason="the package lists are missing (apt-get update failed)"
+        elif [ "$SIMULATE" = 1 ]; then reason="wine32:i386 could not be installed: the package mirror's index failed (simulated, HALVENCAP_SIMULATE_MIRROR=1)"
         elif [ "$update" = fail ]; then reason="wine32:i386 could not be installed: the package mirror's index failed (see build/apt-update.log)"
         else reason="wine32:i386 could not be installed (see build/apt-i386.log)"; fi
         echo "unavailable: $reason" >"$STATE"
@@ -237,5 +252,9 @@ install() {
 case "${1:-}" in
     decide) shift; decide "$@" ;;
     install) install ;;
-    *) echo "usage: $0 install | decide UPDATE LISTS AMD64 I386 FALLBACK" >&2; exit 2 ;;
+    write-config) [ -n "${2:-}" ] || { echo "usage: $0 write-config DIR [ETC_APT]" >&2; exit 2; }
+        write_apt_config "$2" "${3:-/etc/apt}" >/dev/null ;;
+    list) case "${2:-}" in amd64) printf '%s\n' "${AMD64_PACKAGES[@]}" ;; i386) printf '%s\n' "${I386_PACKAGES[@]}" ;;
+        *) exit 2 ;; esac ;;
+    *) echo "usage: $0 install | write-config DIR [ETC_APT] | list amd64|i386 | decide UPDATE LISTS AMD64 I386 FALLBACK" >&2; exit 2 ;;
 esac

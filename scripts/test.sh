@@ -7,6 +7,15 @@
 #   wine32 (the whole suite where the kernel runs i386 code, a smoke suite
 #   where only emulation can). Each stage line gives its wall time.
 # Ends with one line "N passed, M failed" over all stages.
+#
+# HALVENCAP_STAGES=a,b,... runs only the stages named (default: all). Names:
+# packages, i386, native, asan, fuzz, camsim, rtspsrv, faultproxy, win64
+# (with decode64), cli64, campaign64, dll, win32 (with decode32), cli32,
+# release.
+#
+# Where the setup could not install wine32 (build/wine32-state), or wine32
+# does not start here, every stage that needs it says "not run: <reason>"
+# and the rest run. A stage that ran no test and does not say why fails.
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -22,6 +31,27 @@ echo "== setup took $(( $(date +%s) - RUN_T0 )) s"
 I386_MODE="$(cat "$BUILD/i386-mode" 2>/dev/null || echo native)"
 WINE32="$ROOT/scripts/wine32.sh"
 
+STAGES="${HALVENCAP_STAGES:-all}"
+wanted() {  # name...: true when any of them is to run
+    local n
+    [ "$STAGES" = all ] && return 0
+    for n in "$@"; do
+        case ",$STAGES," in *",$n,"*) return 0 ;; esac
+    done
+    return 1
+}
+
+# Why 32-bit programs cannot run here; empty while they can. Known from the
+# setup; wine32 starting at all is tried once the 32-bit build is there.
+WINE32_REASON=""
+case "$(cat "$BUILD/wine32-state" 2>/dev/null || echo missing)" in
+    ok) ;;
+    unavailable:*) WINE32_REASON="$(sed 's/^unavailable: *//' "$BUILD/wine32-state")" ;;
+    *) [ "$(dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null)" = "install ok installed" ] \
+           || WINE32_REASON="wine32:i386 is not installed" ;;
+esac
+[ -n "$WINE32_REASON" ] && echo "== 32-bit programs cannot run here: $WINE32_REASON"
+
 TOTAL_PASSED=0
 TOTAL_FAILED=0
 STAGE_LINES=()
@@ -35,6 +65,11 @@ stage_start() { STAGE_T0=$(date +%s); }
 
 stage_result() {  # name passed failed [skipped] [note]
     local name=$1 p=$2 f=$3 s=${4:-0} note=${5:-}
+    # Nothing run is no evidence of anything: only a stage that says why it
+    # did not run may pass that way.
+    if [ $((p + f)) = 0 ] && [ "${note#not run: }" = "$note" ]; then
+        f=1; note="ran no test${note:+; $note}"
+    fi
     TOTAL_PASSED=$((TOTAL_PASSED + p))
     TOTAL_FAILED=$((TOTAL_FAILED + f))
     local now line
@@ -44,6 +79,24 @@ stage_result() {  # name passed failed [skipped] [note]
     STAGE_T0=$now
     STAGE_LINES+=("$line")
     echo "== $line"
+}
+
+stage_not_run() {  # name reason
+    stage_start
+    stage_result "$1" 0 0 0 "not run: $2"
+}
+
+# Stages whose scripts end with "N passed, M failed".
+script_stage() {  # name log command... ; extra note in $SCRIPT_NOTE
+    local name=$1 log=$2 sp sf
+    shift 2
+    "$@" >"$log" 2>&1
+    local rc=$?
+    read -r sp sf < <(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -1 | awk '{print $1, $3}')
+    grep -E "^FAIL" "$log" | head -10
+    [ "$rc" != 0 ] && [ "${sf:-0}" = 0 ] && sf=1
+    stage_result "$name" "${sp:-0}" "${sf:-1}" 0 "${SCRIPT_NOTE:-}"
+    SCRIPT_NOTE=
 }
 
 build_config() {  # dir cmake-args...
@@ -186,48 +239,57 @@ trap 'stop_camsim; stop_rtspsrv' EXIT
 
 # Real encoder output for the parser tests.
 export HALVENCAP_STREAMS="$BUILD/streams"
-if [ -x "$ROOT/scripts/make-test-streams.sh" ]; then
+make_streams() {
+    [ -x "$ROOT/scripts/make-test-streams.sh" ] || return 0
     "$ROOT/scripts/make-test-streams.sh" "$HALVENCAP_STREAMS" >"$BUILD/streams.log" 2>&1 \
         || echo "stream generation failed (see $BUILD/streams.log)"
-fi
+}
 
-# 0. How the setup chooses to run 32-bit programs.
-stage_start
-"$ROOT/tests/scripts/test_i386_mode.sh" >"$REPORTS/i386.log" 2>&1
-read -r ip if_ < <(grep -E '^[0-9]+ passed, [0-9]+ failed' "$REPORTS/i386.log" | tail -1 | awk '{print $1, $3}')
-grep -E "FAIL" "$REPORTS/i386.log"
-stage_result i386 "${ip:-0}" "${if_:-1}" 0 "32-bit programs here: $I386_MODE"
+# How the setup installs packages when the mirror misbehaves, and how it
+# chooses to run 32-bit programs: decision tables and live probes.
+packages_stage() {
+    stage_start
+    script_stage packages "$REPORTS/packages.log" "$ROOT/tests/scripts/test_packages.sh"
+}
 
-# 1. Native suite.
-stage_start
-echo "== building native"
-if build_config "$BUILD/native"; then
-    (cd "$BUILD/native" && ./bin/halvencap_tests --gtest_output=xml:"$REPORTS/native.xml") >"$REPORTS/native.log" 2>&1
-    tail -3 "$REPORTS/native.log"
-    gtest_stage native "$REPORTS/native.xml"
-else
-    echo "native build failed:"; tail -30 "$BUILD/native.build.log"; stage_result native 0 1
-fi
+i386_stage() {
+    stage_start
+    SCRIPT_NOTE="32-bit programs here: $I386_MODE" \
+        script_stage i386 "$REPORTS/i386.log" "$ROOT/tests/scripts/test_i386_mode.sh"
+}
 
-# 2. The same suite under AddressSanitizer and UBSan. One clang build serves
-# this stage and the fuzzers.
-stage_start
-echo "== building asan and the fuzzers"
-ASAN_BUILT=0
-if CC=clang CXX=clang++ build_config "$BUILD/asan" -DHALVENCAP_SANITIZE=ON -DHALVENCAP_FUZZ=ON; then
-    ASAN_BUILT=1
-    (cd "$BUILD/asan" && ./bin/halvencap_tests --gtest_output=xml:"$REPORTS/asan.xml") >"$REPORTS/asan.log" 2>&1
-    tail -3 "$REPORTS/asan.log"
-    gtest_stage asan "$REPORTS/asan.xml"
-else
-    echo "asan build failed:"; tail -30 "$BUILD/asan.build.log"; stage_result asan 0 1
-fi
+native_stage() {
+    stage_start
+    echo "== building native"
+    if build_config "$BUILD/native"; then
+        (cd "$BUILD/native" && ./bin/halvencap_tests --gtest_output=xml:"$REPORTS/native.xml") >"$REPORTS/native.log" 2>&1
+        tail -3 "$REPORTS/native.log"
+        gtest_stage native "$REPORTS/native.xml"
+    else
+        echo "native build failed:"; tail -30 "$BUILD/native.build.log"; stage_result native 0 1
+    fi
+}
 
-# 3. Fuzz smoke: every fuzzer over its seed corpus plus a short random run.
-# Longer campaigns are a separate command (scripts/fuzz.sh).
-stage_start
-if [ "$ASAN_BUILT" = 1 ]; then
-    fp=0; ff=0
+# The same suite under AddressSanitizer and UBSan, and a fuzz smoke run:
+# every fuzzer over its seed corpus plus a short random run (longer
+# campaigns: scripts/fuzz.sh). One clang build serves both.
+asan_fuzz_stages() {
+    stage_start
+    echo "== building asan and the fuzzers"
+    if ! CC=clang CXX=clang++ build_config "$BUILD/asan" -DHALVENCAP_SANITIZE=ON -DHALVENCAP_FUZZ=ON; then
+        echo "asan build failed:"; tail -30 "$BUILD/asan.build.log"
+        wanted asan && stage_result asan 0 1
+        wanted fuzz && stage_result fuzz 0 1 0 "fuzzers not built (see the asan build)"
+        return
+    fi
+    if wanted asan; then
+        (cd "$BUILD/asan" && ./bin/halvencap_tests --gtest_output=xml:"$REPORTS/asan.xml") >"$REPORTS/asan.log" 2>&1
+        tail -3 "$REPORTS/asan.log"
+        gtest_stage asan "$REPORTS/asan.xml"
+    fi
+    wanted fuzz || return
+    stage_start
+    local fp=0 ff=0 fz name work seeds
     for fz in "$BUILD"/asan/bin/fuzz_*; do
         [ -x "$fz" ] || continue
         name=$(basename "$fz"); name=${name#fuzz_}
@@ -241,118 +303,154 @@ if [ "$ASAN_BUILT" = 1 ]; then
         fi
     done
     stage_result fuzz "$fp" "$ff"
-else
-    echo "fuzzers not built (see the asan build above)"; stage_result fuzz 0 1
-fi
+}
 
-# 4. Camera simulator self-tests.
-stage_start
-if [ -d "$ROOT/tools/camsim" ] && ls "$ROOT"/tools/camsim/test_*.py >/dev/null 2>&1; then
-    python3 -m unittest discover -s "$ROOT/tools/camsim" -p 'test_*.py' >"$REPORTS/camsim.log" 2>&1
+# Self-tests of a test peer written in Python (unittest).
+python_stage() {  # name python dir
+    local name=$1 python=$2 dir=$3 rc ran failed
+    stage_start
+    ls "$dir"/test_*.py >/dev/null 2>&1 || { stage_result "$name" 0 0 0 "not run: no self-tests in $dir"; return; }
+    "$python" -m unittest discover -s "$dir" -p 'test_*.py' >"$REPORTS/$name.log" 2>&1
     rc=$?
-    read -r ran failed < <(python3 - "$REPORTS/camsim.log" <<'PY'
-import re, sys
-text = open(sys.argv[1], errors="replace").read()
-ran = sum(int(n) for n in re.findall(r"^Ran (\d+)", text, re.M))
-bad = sum(int(n) for n in re.findall(r"(?:failures|errors)=(\d+)", text))
-print(ran, bad)
-PY
-)
+    ran=$(grep -oE '^Ran [0-9]+' "$REPORTS/$name.log" | awk '{s+=$2} END {print s+0}')
+    failed=$(grep -oE '(failures|errors)=[0-9]+' "$REPORTS/$name.log" | awk -F= '{s+=$2} END {print s+0}')
     [ "$rc" != 0 ] && [ "$failed" = 0 ] && failed=1
-    stage_result camsim $((ran - failed)) "$failed"
-fi
+    stage_result "$name" $((ran - failed)) "$failed"
+}
 
-# 4b. RTSP server self-tests.
-stage_start
-if ls "$ROOT"/tools/rtspsrv/test_*.py >/dev/null 2>&1; then
-    /usr/bin/python3 -m unittest discover -s "$ROOT/tools/rtspsrv" -p 'test_*.py' >"$REPORTS/rtspsrv.log" 2>&1
-    rc=$?
-    ran=$(grep -oE '^Ran [0-9]+' "$REPORTS/rtspsrv.log" | awk '{print $2}')
-    failed=$(grep -oE '(failures|errors)=[0-9]+' "$REPORTS/rtspsrv.log" | awk -F= '{s+=$2} END {print s+0}')
-    [ "$rc" != 0 ] && [ "$failed" = 0 ] && failed=1
-    stage_result rtspsrv $(( ${ran:-0} - failed )) "$failed"
-fi
-
-# 4c. Fault proxy self-tests (a fake RTSP server; the proxy serves the
-# robustness campaign, scripts/campaign.sh).
-stage_start
-if ls "$ROOT"/tools/faultproxy/test_*.py >/dev/null 2>&1; then
-    /usr/bin/python3 -m unittest discover -s "$ROOT/tools/faultproxy" -p 'test_*.py' >"$REPORTS/faultproxy.log" 2>&1
-    rc=$?
-    ran=$(grep -oE '^Ran [0-9]+' "$REPORTS/faultproxy.log" | awk '{print $2}')
-    failed=$(grep -oE '(failures|errors)=[0-9]+' "$REPORTS/faultproxy.log" | awk -F= '{s+=$2} END {print s+0}')
-    [ "$rc" != 0 ] && [ "$failed" = 0 ] && failed=1
-    stage_result faultproxy $(( ${ran:-0} - failed )) "$failed"
-fi
-
-# 5. 64-bit suite under wine64 (unit tests and end-to-end against the simulator).
-stage_start
-echo "== building win64"
-if build_config "$BUILD/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64-mingw.cmake"; then
-    start_camsim
+# The 64-bit suite under wine64 (unit tests and end-to-end against the
+# simulator) with its decode check, the console program (H.264 and MPEG-4
+# recorded from the RTSP server) and the short campaign.
+win64_stages() {
+    stage_start
+    echo "== building win64"
+    if ! build_config "$BUILD/win64" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-x86_64-mingw.cmake"; then
+        echo "win64 build failed:"; tail -30 "$BUILD/win64.build.log"; stage_result win64 0 1
+        return
+    fi
     start_rtspsrv
-    export HALVENCAP_ARTIFACTS="$BUILD/artifacts-win64"
-    rm -rf "$HALVENCAP_ARTIFACTS"; mkdir -p "$HALVENCAP_ARTIFACTS"
-    WINEPREFIX="$HALVENCAP_WINEPREFIX64" wine_suite win64 /usr/lib/wine/wine64 "$BUILD/win64/bin" '*'
-    stop_camsim
-    decode_stage decode64 "$HALVENCAP_ARTIFACTS"
-    # The console program records H.264 and MPEG-4 from the RTSP server.
-    cli_stage cli64 "$BUILD/win64/bin" /usr/lib/wine/wine64
+    if wanted win64 decode64; then
+        start_camsim
+        export HALVENCAP_ARTIFACTS="$BUILD/artifacts-win64"
+        rm -rf "$HALVENCAP_ARTIFACTS"; mkdir -p "$HALVENCAP_ARTIFACTS"
+        WINEPREFIX="$HALVENCAP_WINEPREFIX64" wine_suite win64 /usr/lib/wine/wine64 "$BUILD/win64/bin" '*'
+        stop_camsim
+        decode_stage decode64 "$HALVENCAP_ARTIFACTS"
+    fi
+    wanted cli64 && cli_stage cli64 "$BUILD/win64/bin" /usr/lib/wine/wine64
     stop_rtspsrv
-    campaign_stage campaign64
-else
-    echo "win64 build failed:"; tail -30 "$BUILD/win64.build.log"; stage_result win64 0 1
-fi
+    wanted campaign64 && campaign_stage campaign64
+}
 
-# 6. The shipped 32-bit build: the DLL's face, then the whole suite, the
-# decode check and the console program, as for 64 bits. Only where the
-# kernel cannot run i386 code (qemu emulation: slow, threads unreliable)
-# does the suite shrink to the single-threaded smoke filter.
+# Whether wine32 comes up at all, with the program that needs no driver: a
+# prefix made before wine32 was installed, or qemu-i386 on some kernels
+# ("failed to map the shared user data"), make every 32-bit program fail;
+# then the stage lines say so instead of blaming every suite.
+probe_wine32() {  # bin-dir
+    [ -n "$WINE32_REASON" ] && return
+    local log="$REPORTS/wine32-start.log" first
+    (cd "$1" && WINEPREFIX="$HALVENCAP_WINEPREFIX64" WINEDEBUG=err+all \
+        timeout 600 "$WINE32" halvencap.exe --help) >"$log" 2>&1 && return
+    first=$(grep -m1 -E "err:|wine:|could not" "$log" | tr -d '\r')
+    if [ "$I386_MODE" = qemu ]; then
+        WINE32_REASON="wine32 cannot start under qemu-i386 on this kernel${first:+ ($first)}"
+    else
+        WINE32_REASON="wine32 does not start here${first:+ ($first)}"
+    fi
+    echo "== 32-bit programs cannot run here: $WINE32_REASON"
+}
+
+# The shipped 32-bit build: the DLL's face (no Wine needed), then the whole
+# suite, the decode check and the console program, as for 64 bits. Only
+# where the kernel cannot run i386 code (qemu emulation: slow, threads
+# unreliable) does the suite shrink to the single-threaded smoke filter.
 WIN32_SMOKE='*SlotCheck*:Driver*:VideoCapture*:LogLevelMap*:FindValue*:Base64*:Md5Hex*:BaslerRequest*:StreamChoices*'
 WIN32_SMOKE+=':RTSP*:RTCP*:BoundedQueue*'
 WIN32_SMOKE+=':JpegMediaParser*:H264RTPMediaParser*:Mpeg4RTPMediaParser*:PictureSize*:SpsReader*:MP4Parser*'
-if [ "$I386_MODE" = qemu ]; then
-    WIN32_FILTER="${HALVENCAP_WIN32_FILTER:-$WIN32_SMOKE}"; WIN32_NOTE="qemu-i386 emulation: smoke suite only"
-else
-    WIN32_FILTER="${HALVENCAP_WIN32_FILTER:-*}"; WIN32_NOTE="i386 $I386_MODE: whole suite"
-fi
-stage_start
-echo "== building win32"
-if build_config "$BUILD/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686-mingw.cmake"; then
-    "$ROOT/scripts/check-dll.sh" "$BUILD/win32/bin/Halvencap.dll" >"$REPORTS/dll.log" 2>&1
-    read -r dp df < <(tail -1 "$REPORTS/dll.log" | awk '{print $1, $3}')
-    grep FAIL "$REPORTS/dll.log"
-    stage_result dll "${dp:-0}" "${df:-1}"
-    start_camsim
-    start_rtspsrv
-    export HALVENCAP_ARTIFACTS="$BUILD/artifacts-win32"
-    rm -rf "$HALVENCAP_ARTIFACTS"; mkdir -p "$HALVENCAP_ARTIFACTS"
-    # Under emulation wine32 may not come up at all on some kernels ("failed
-    # to map the shared user data"): then nothing 32-bit can run here, which
-    # the stage line says instead of blaming every suite.
-    WINE32_STARTS=1
+win32_stages() {
+    local filter note
     if [ "$I386_MODE" = qemu ]; then
-        (cd "$BUILD/win32/bin" && WINEPREFIX="$HALVENCAP_WINEPREFIX64" WINEDEBUG=err+all \
-            timeout 600 "$WINE32" halvencap.exe --help) >"$REPORTS/wine32-start.log" 2>&1 || WINE32_STARTS=0
-    fi
-    if [ "$WINE32_STARTS" = 1 ]; then
-        WINEPREFIX="$HALVENCAP_WINEPREFIX64" wine_suite win32 "$WINE32" "$BUILD/win32/bin" "$WIN32_FILTER" "$WIN32_NOTE"
+        filter="${HALVENCAP_WIN32_FILTER:-$WIN32_SMOKE}"; note="qemu-i386 emulation: smoke suite only"
     else
-        echo "wine32 does not start under qemu-i386 here:"; grep -m2 -E "err:|wine:" "$REPORTS/wine32-start.log"
-        stage_result win32 0 0 1 "not run: wine32 cannot start under qemu-i386 on this kernel"
+        filter="${HALVENCAP_WIN32_FILTER:-*}"; note="i386 $I386_MODE: whole suite"
     fi
-    stop_camsim
-    if [ "$I386_MODE" != qemu ]; then
-        decode_stage decode32 "$HALVENCAP_ARTIFACTS"
-        cli_stage cli32 "$BUILD/win32/bin" "$WINE32"
+    stage_start
+    echo "== building win32"
+    if ! build_config "$BUILD/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686-mingw.cmake"; then
+        echo "win32 build failed:"; tail -30 "$BUILD/win32.build.log"; stage_result win32 0 1
+        return
+    fi
+    if wanted dll; then
+        script_stage dll "$REPORTS/dll.log" "$ROOT/scripts/check-dll.sh" "$BUILD/win32/bin/Halvencap.dll"
+    fi
+    wanted win32 decode32 cli32 || return
+    probe_wine32 "$BUILD/win32/bin"
+    if [ -n "$WINE32_REASON" ]; then
+        wanted win32 decode32 && stage_not_run win32 "$WINE32_REASON"
+        wanted win32 decode32 && stage_not_run decode32 "$WINE32_REASON"
+        wanted cli32 && stage_not_run cli32 "$WINE32_REASON"
+        return
+    fi
+    start_rtspsrv
+    if wanted win32 decode32; then
+        start_camsim
+        export HALVENCAP_ARTIFACTS="$BUILD/artifacts-win32"
+        rm -rf "$HALVENCAP_ARTIFACTS"; mkdir -p "$HALVENCAP_ARTIFACTS"
+        WINEPREFIX="$HALVENCAP_WINEPREFIX64" wine_suite win32 "$WINE32" "$BUILD/win32/bin" "$filter" "$note"
+        stop_camsim
+        if [ "$I386_MODE" = qemu ]; then
+            stage_not_run decode32 "the smoke suite under qemu-i386 records nothing"
+        else
+            decode_stage decode32 "$HALVENCAP_ARTIFACTS"
+        fi
+    fi
+    if wanted cli32; then
+        if [ "$I386_MODE" = qemu ]; then
+            stage_not_run cli32 "threaded programs are not reliable under qemu-i386"
+        else
+            cli_stage cli32 "$BUILD/win32/bin" "$WINE32"
+        fi
     fi
     stop_rtspsrv
-else
-    echo "win32 build failed:"; tail -30 "$BUILD/win32.build.log"; stage_result win32 0 1
-fi
+}
+
+# The release bundle, built from scratch as scripts/release.sh makes it for
+# integrators, then unpacked elsewhere and checked as they would receive it.
+release_stage() {
+    local out="$BUILD/release-check" bundle
+    stage_start
+    echo "== building the release bundle"
+    rm -rf "$out"
+    "$ROOT/scripts/release.sh" --allow-dirty --out "$out" >"$REPORTS/release-build.log" 2>&1
+    bundle=$(sed -n 's/^bundle: //p' "$REPORTS/release-build.log" | tail -1)
+    if [ -z "$bundle" ] || [ ! -f "$bundle" ]; then
+        echo "release build failed:"; tail -20 "$REPORTS/release-build.log"
+        stage_result release 0 1
+        return
+    fi
+    grep -E "^WARNING" "$REPORTS/release-build.log"
+    probe_wine32 "$BUILD/release/bin"
+    SCRIPT_NOTE="$(basename "$bundle")${WINE32_REASON:+; console program not run: $WINE32_REASON}" \
+        HALVENCAP_WINE32_REASON="$WINE32_REASON" \
+        script_stage release "$REPORTS/release.log" "$ROOT/tests/scripts/test_release.sh" "$bundle"
+}
+
+if wanted native asan win64 win32 decode64 decode32; then make_streams; fi
+wanted packages && packages_stage
+wanted i386 && i386_stage
+wanted native && native_stage
+wanted asan fuzz && asan_fuzz_stages
+wanted camsim && python_stage camsim python3 "$ROOT/tools/camsim"
+wanted rtspsrv && python_stage rtspsrv /usr/bin/python3 "$ROOT/tools/rtspsrv"
+# A fake RTSP server; the proxy serves the robustness campaign.
+wanted faultproxy && python_stage faultproxy /usr/bin/python3 "$ROOT/tools/faultproxy"
+wanted win64 decode64 cli64 campaign64 && win64_stages
+wanted dll win32 decode32 cli32 && win32_stages
+wanted release && release_stage
 
 echo
 for l in "${STAGE_LINES[@]}"; do echo "$l"; done
+[ ${#STAGE_LINES[@]} = 0 ] && { echo "no stage named in HALVENCAP_STAGES=$STAGES"; TOTAL_FAILED=$((TOTAL_FAILED + 1)); }
 echo "whole run: $(( $(date +%s) - RUN_T0 )) s"
 echo "$TOTAL_PASSED passed, $TOTAL_FAILED failed"
 [ "$TOTAL_FAILED" = 0 ]

@@ -96,6 +96,18 @@ TEST(CliOptions, HelpInAnyPosition) {
     }
 }
 
+TEST(CliOptions, VersionNeedsNoDeviceAndTakesOnlyTheLibrary) {
+    ParseOutcome r = Parse({"--version"});
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.options.command, Command::Version);
+    r = Parse({"--version", "--dll", "x/Halvencap.dll"});
+    EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.options.dllPath, "x/Halvencap.dll");
+    r = Parse({"--version", "--address", "a"});
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("--address is not an option of --version"), std::string::npos) << r.error;
+}
+
 // Every refusal is one line naming what is wrong; nothing throws.
 TEST(CliOptions, BadArgumentsAreRefusedWithOneLine) {
     const struct {

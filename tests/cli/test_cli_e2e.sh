@@ -141,6 +141,21 @@ bad_args "value missing at the end" "--seconds needs a value" record --address a
 run --help
 if [ "$RC" = 0 ] && grep -q '^usage: halvencap' "$WORK/out"; then pass "help"; else fail "help" "exit $RC"; fi
 
+# The program's version and the one read from the library's own resource:
+# one version for both, the build's (written by its configuration).
+run --version
+line1="$(sed -n 1p "$WORK/out" | tr -d '\r')"
+line2="$(sed -n 2p "$WORK/out" | tr -d '\r')"
+want="$(cat "$BIN/../halvencap-version.txt" 2>/dev/null || sed -n 's/^halvencap \([0-9.]*\)$/\1/p' <<<"$line1")"
+if [ "$RC" = 0 ] && [ -n "$want" ] && [ "$line1" = "halvencap $want" ] \
+        && [ "${line2#Halvencap.dll $want }" != "$line2" ] && [ "${line2%Halvencap.dll}" != "$line2" ]; then
+    pass "--version: program and library at the build's version"
+else
+    fail "--version" "exit $RC, expected 'halvencap $want' and 'Halvencap.dll $want PATH'"
+fi
+run --version --dll "$WORK/missing/Halvencap.dll"
+expect_rc "--version: a missing library fails (1)" 1
+
 # --- other failures --------------------------------------------------------
 run record --address 127.0.0.1 --port "$(closed_port)" --seconds 2 --out "$WORK/rec-closed"
 expect_rc "record: closed port is unreachable (3)" 3

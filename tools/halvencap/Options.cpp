@@ -15,7 +15,7 @@ enum OptionId {
     OPT_DLL, OPT_QUIET, OPT_JSON, OPT_HELP,
 };
 
-enum CommandMask : unsigned { REC = 1, IO = 2, PROBE = 4, CHECK = 8, ALL = REC | IO | PROBE | CHECK };
+enum CommandMask : unsigned { REC = 1, IO = 2, PROBE = 4, CHECK = 8, ALL = REC | IO | PROBE | CHECK, VER = 16 };
 
 struct OptionSpec {
     const char* name;
@@ -40,10 +40,10 @@ const OptionSpec OPTIONS[] = {
     {"watch", OPT_WATCH, true, false, IO},
     {"io-lines", OPT_IO_LINES, true, false, IO | CHECK},
     {"log-level", OPT_LOG_LEVEL, true, false, ALL},
-    {"dll", OPT_DLL, true, false, ALL},
+    {"dll", OPT_DLL, true, false, ALL | VER},
     {"quiet", OPT_QUIET, false, false, ALL},
     {"json", OPT_JSON, false, false, PROBE},
-    {"help", OPT_HELP, false, false, ALL},
+    {"help", OPT_HELP, false, false, ALL | VER},
 };
 
 // Longest run a counter of seconds may have so that milliseconds fit 32 bits.
@@ -61,6 +61,7 @@ const char* CommandName(Command c) {
         case Command::Io: return "io";
         case Command::Probe: return "probe";
         case Command::Check: return "check";
+        case Command::Version: return "--version";
         default: return "help";
     }
 }
@@ -71,6 +72,7 @@ unsigned CommandBit(Command c) {
         case Command::Io: return IO;
         case Command::Probe: return PROBE;
         case Command::Check: return CHECK;
+        case Command::Version: return VER;
         default: return 0;
     }
 }
@@ -182,6 +184,7 @@ private:
         else if (first == "io") o.command = Command::Io;
         else if (first == "probe") o.command = Command::Probe;
         else if (first == "check") o.command = Command::Check;
+        else if (first == "--version" || first == "version") o.command = Command::Version;
         else if (first.compare(0, 1, "-") == 0) return Fail("the command must come first (record, io, probe or check)");
         else return Fail("unknown command '" + first + "'");
 
@@ -303,7 +306,7 @@ private:
     }
 
     bool Validate(Options& o) {
-        if (o.command == Command::Help) return true;
+        if (o.command == Command::Help || o.command == Command::Version) return true;
         if (o.address.empty()) return Fail(std::string(CommandName(o.command)) + " needs --address");
         if (m_passwordGiven && !m_userGiven) return Fail("--password needs --user");
         if (o.command == Command::Record && o.outDir.empty()) return Fail("record needs --out DIR");
@@ -395,6 +398,7 @@ std::string UsageText() {
            "  common: --log-level none|error|warning|notice|info|all (default info), driver lines\n"
            "          go to stderr; --dll PATH (default: Halvencap.dll next to halvencap.exe);\n"
            "          --quiet (no live status line); --help\n"
+           "  --version [--dll PATH]  prints the program's version and the driver library's\n"
            "\n"
            "exit codes: 0 ok (check: fit for recording), 1 other failure, 2 bad arguments,\n"
            "            3 device unreachable or refused,"

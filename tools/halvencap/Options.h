@@ -10,7 +10,7 @@
 namespace zentavo {
 namespace cli {
 
-enum class Command { Help, Record, Io, Probe, Check };
+enum class Command { Help, Record, Io, Probe, Check, Version };
 
 // Values as the driver's connection settings carry them.
 enum class VideoFormat : int32_t { Mjpeg = 1, Mpeg4 = 2, H264 = 3 };

@@ -10,6 +10,7 @@
 #include "ExitCodes.h"
 #include "Options.h"
 #include "StopSignal.h"
+#include "VersionCommand.h"
 
 int main(int argc, char** argv) {
     using namespace zentavo::cli;
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
         std::fputs(UsageText().c_str(), stdout);
         return EXIT_OK;
     }
+    if (options.command == Command::Version) return RunVersion(options);
 
     InstallCrashGuard();
     InstallStopHandler();
