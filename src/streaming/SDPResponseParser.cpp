@@ -159,7 +159,9 @@ void CSDPResponseParser::HandleConnection(const std::string& line) {
 void CSDPResponseParser::HandleControl(const std::string& line) {
     static const char prefix[] = "a=control:";
     if (line.size() <= sizeof prefix - 1 || ToLower(line.substr(0, sizeof prefix - 1)) != prefix) return;
-    if (SDP_MEDIA* media = m_description.Media(m_kind)) media->control = line.substr(sizeof prefix - 1);
+    const size_t value = line.find_first_not_of(" \t", sizeof prefix - 1);
+    if (value == std::string::npos) return;
+    if (SDP_MEDIA* media = m_description.Media(m_kind)) media->control = line.substr(value);
 }
 
 bool CSDPResponseParser::ForCurrentFormat(const std::string& line) const {

@@ -148,6 +148,8 @@ TEST(SDPResponseParser, VideoSectionOfFieldDescriptions) {
          replace(video, "trackID=1", "rtsp://192.168.5.106:554/Streaming/Channels/101/trackID=1?transportmode=unicast"),
          "rtsp://192.168.5.106:554/Streaming/Channels/101/trackID=1?transportmode=unicast", "H264/90000", sps, pps,
          ""},
+        {"blank after the control's colon", replace(video, "control:", "control: "), "trackID=1", "H264/90000", sps,
+         pps, ""},
         {"missing PPS", replace(video, ",aM48gA==", ""), "trackID=1", "H264/90000", sps, {}, ""},
         {"empty sprop", replace(video, "Z0IAH5WoFAFuQA==,aM48gA==", ""), "trackID=1", "H264/90000", {}, {}, ""},
         {"start codes in the base64 and zero padding",
