@@ -38,6 +38,7 @@ public:
     }
 
     bool OnDescribe(const SESSION_DESCRIPTION& description) override {
+        m_reorder.SetPayloadTypes(description.Media(SDP_MEDIA_VIDEO)->payloadTypes);
         m_parser.SetParameterSets(description.parameterSet1, description.parameterSet2, description.configuration);
         return true;
     }

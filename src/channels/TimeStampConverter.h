@@ -3,6 +3,11 @@
 // advances at the nominal rate while it calibrates and at the measured rate
 // (wall time per timestamp tick over the last frames) afterwards, never
 // lags behind the clock, and pulls back gently when it has run ahead.
+// Whatever the sender's timestamps do (a frame stamped hours away, a step
+// back where a file loops, a rate that is not the one they claim), the
+// capture times only ever move forward and stay within kMaxLead of the
+// clock; a timestamp step of a second or more is a new start and stays out
+// of the measured rate.
 // The caller supplies the current time, so the rules are pure arithmetic.
 #pragma once
 
@@ -25,6 +30,8 @@ public:
     static constexpr uint64_t kForcedStep = 10000;
     // Being further ahead than this (250 ms) is remembered as lead.
     static constexpr uint64_t kLeadLimit = 2500000;
+    // A capture time is never further ahead of the clock than this (500 ms).
+    static constexpr uint64_t kMaxLead = 5000000;
 
     CTimeStampConverter();
     virtual ~CTimeStampConverter();

@@ -11,11 +11,22 @@
 // either way is a new sequence (a sender restart), not a reorder: what is
 // held goes on, then the new packet.
 //
-// The buffer keeps to one SSRC. A packet of another is dropped, unless the
-// one before it came from that SSRC too: a sender that really changed its
-// SSRC sends nothing else from then on, while a datagram of garbage that
-// happens to parse as RTP carries a random one each time and would
-// otherwise get its bytes into a picture.
+// The buffer keeps to one SSRC. A packet of another is held aside, and the
+// sender counts as changed when the next packet comes from that SSRC too,
+// with a number close to it: then both go on, the first of them first. Some
+// senders change their SSRC at every key frame, and the first packet of the
+// new one is where the key frame starts. A datagram of garbage that happens
+// to parse as RTP carries a random SSRC and number each time and is
+// followed by the stream's own packets, so it is dropped and never gets its
+// bytes into a picture.
+//
+// Senders also mix in packets of payload types the session description
+// never declared (with sequence numbers of their own, often repeating the
+// stream's). Once told the declared types, the buffer drops the others
+// before they can disturb the sequence. A sender that labels its whole
+// stream with an undeclared type still gets through: after
+// MISLABELLED_AFTER such packets in a row with no declared one ever seen,
+// the labels are not trusted.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +42,11 @@ class CRTPReorderBuffer {
 public:
     static constexpr size_t MAX_HELD = 8;
     static constexpr int WINDOW = 512;
+    static constexpr uint32_t MISLABELLED_AFTER = 64;
+
+    // The payload types the session description declared for the stream;
+    // none means every type is taken.
+    void SetPayloadTypes(const std::vector<uint8_t>& types);
 
     // Hands the packet, and any held ones it lets go, to deliver(const CRTPPacket&).
     template <class Deliver>
@@ -39,8 +55,11 @@ public:
     void Clear();
 
     size_t Held() const { return m_held.size(); }
+    // A packet of another SSRC waiting to show whether the sender changed.
+    size_t Waiting() const { return m_haveCandidate ? 1 : 0; }
     // Packets that arrived out of order and went on in order; packets
-    // dropped as late, repeated or of a foreign SSRC; gaps given up as lost.
+    // dropped as late, repeated, of a foreign SSRC or of an undeclared
+    // payload type; gaps given up as lost.
     uint64_t Reordered() const { return m_reordered; }
     uint64_t Dropped() const { return m_dropped; }
     uint64_t GapsGivenUp() const { return m_gapsGivenUp; }
@@ -48,6 +67,10 @@ public:
 private:
     int Distance(const CRTPPacket& packet) const { return int16_t(uint16_t(packet.SequenceNumber() - m_expected)); }
     bool IsHeld(uint16_t sequenceNumber) const;
+    bool Declared(uint8_t payloadType);
+    // The sequence logic, within the SSRC the buffer keeps to.
+    template <class Deliver>
+    void Order(const CRTPPacket& packet, Deliver& deliver);
     // Index of the held packet with the lowest number; the buffer is not empty.
     size_t Lowest() const;
 
@@ -66,9 +89,13 @@ private:
     bool m_started = false;
     uint16_t m_expected = 0;
     uint32_t m_ssrc = 0;
-    // The last packet came from this other SSRC.
+    // The last packet, from another SSRC.
     bool m_haveCandidate = false;
-    uint32_t m_candidateSsrc = 0;
+    CRTPPacket m_candidate;
+    bool m_filterTypes = false;
+    uint64_t m_declared[2] = {0, 0};
+    bool m_sawDeclared = false;
+    uint32_t m_undeclaredRun = 0;
     std::vector<CRTPPacket> m_held;
     uint64_t m_reordered = 0;
     uint64_t m_dropped = 0;
@@ -77,17 +104,37 @@ private:
 
 template <class Deliver>
 void CRTPReorderBuffer::Push(const CRTPPacket& packet, Deliver&& deliver) {
-    if (m_started && packet.Ssrc() != m_ssrc) {
-        const bool secondInARow = m_haveCandidate && m_candidateSsrc == packet.Ssrc();
-        m_haveCandidate = !secondInARow;
-        m_candidateSsrc = packet.Ssrc();
-        if (!secondInARow) {
-            ++m_dropped;
-            return;
-        }
-        m_started = false;  // the sender changed: a new sequence
+    if (!Declared(packet.PayloadType())) {
+        ++m_dropped;
+        return;
     }
-    m_haveCandidate = false;
+    if (m_started && packet.Ssrc() != m_ssrc) {
+        if (m_haveCandidate && m_candidate.Ssrc() == packet.Ssrc()) {
+            const int step = int16_t(uint16_t(packet.SequenceNumber() - m_candidate.SequenceNumber()));
+            if (step != 0 && step <= int(MAX_HELD) && step >= -int(MAX_HELD)) {
+                // The sender changed: a new sequence from the lower of the two.
+                const CRTPPacket candidate = std::move(m_candidate);
+                m_haveCandidate = false;
+                m_started = false;
+                Order(step > 0 ? candidate : packet, deliver);
+                Order(step > 0 ? packet : candidate, deliver);
+                return;
+            }
+        }
+        if (m_haveCandidate) ++m_dropped;
+        m_candidate = packet;
+        m_haveCandidate = true;
+        return;
+    }
+    if (m_haveCandidate) {
+        ++m_dropped;
+        m_haveCandidate = false;
+    }
+    Order(packet, deliver);
+}
+
+template <class Deliver>
+void CRTPReorderBuffer::Order(const CRTPPacket& packet, Deliver& deliver) {
     if (!m_started) {
         while (!m_held.empty()) GiveUpGap(deliver);
         m_started = true;

@@ -1,5 +1,7 @@
 #include "streaming/SDPResponseParser.h"
 
+#include <cctype>
+
 #include "runtime/TextUtils.h"
 
 namespace zentavo {
@@ -43,6 +45,36 @@ void DecodeBase64(const std::string& text, std::vector<uint8_t>& out) {
         out.assign(buffer, buffer + size);
 }
 
+// -1 unless the word is a payload type number (0 to 127).
+int PayloadTypeOf(const std::string& word) {
+    if (word.empty() || word.size() > 3) return -1;
+    int value = 0;
+    for (char c : word) {
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value < 128 ? value : -1;
+}
+
+// Calls f(nal, length) for each NAL unit in bytes that may carry several
+// behind start codes; zero bytes in front of a start code belong to it.
+template <class F>
+void ForEachNal(const std::vector<uint8_t>& bytes, F&& f) {
+    auto emit = [&](size_t begin, size_t end) {
+        while (end > begin && bytes[end - 1] == 0) --end;
+        if (end > begin) f(bytes.data() + begin, end - begin);
+    };
+    size_t begin = 0;
+    for (size_t i = 0; i + 2 < bytes.size(); ++i) {
+        if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1) {
+            emit(begin, i);
+            begin = i + 3;
+            i += 2;
+        }
+    }
+    emit(begin, bytes.size());
+}
+
 }  // namespace
 
 void SESSION_DESCRIPTION::Clear() {
@@ -55,96 +87,115 @@ void SESSION_DESCRIPTION::Clear() {
 bool CSDPResponseParser::Parse(const std::string& text) {
     Clear();
     m_kind = SDP_MEDIA_NONE;
+    for (bool& seen : m_seen) seen = false;
+    bool described = text.find_first_not_of(" \t\r\n") == std::string::npos;
     size_t pos = 0;
     while (pos < text.size()) {
         pos = text.find_first_not_of("\r\n", pos);
         if (pos == std::string::npos) break;
         size_t end = text.find_first_of("\r\n", pos);
         if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(pos, end - pos);
+        size_t first = pos, last = end;
         pos = end;
+        while (first < last && IsBlank(text[first])) ++first;
+        while (last > first && IsBlank(text[last - 1])) --last;
+        const std::string line = text.substr(first, last - first);
+        if (line.size() >= 2 && line[1] == '=' && std::isalpha(static_cast<unsigned char>(line[0]))) described = true;
 
         const std::string lower = ToLower(line.substr(0, 9));
-        bool ok = true;
         if (StartsWith(lower, "m="))
-            ok = HandleMedia(line);
-        else if (StartsWith(lower, "c=in"))
-            ok = HandleConnection(line);
+            HandleMedia(line);
+        else if (StartsWith(lower, "c="))
+            HandleConnection(line);
         else if (StartsWith(lower, "a=control"))
-            ok = HandleControl(line);
+            HandleControl(line);
         else if (StartsWith(lower, "a=fmtp"))
-            ok = HandleFormatParameters(line);
+            HandleFormatParameters(line);
         else if (StartsWith(lower, "a=rtpmap"))
-            ok = HandleRtpmap(line);
-        if (!ok) return false;
+            HandleRtpmap(line);
     }
-    return true;
+    return described;
 }
 
-bool CSDPResponseParser::HandleMedia(const std::string& line) {
+void CSDPResponseParser::HandleMedia(const std::string& line) {
     const std::vector<std::string> words = Words(line.substr(2));
-    if (words.empty()) return false;
+    m_kind = SDP_MEDIA_NONE;
+    if (words.empty()) return;
     const std::string type = ToLower(words[0]);
+    int kind = SDP_MEDIA_NONE;
     if (type == "video")
-        m_kind = SDP_MEDIA_VIDEO;
+        kind = SDP_MEDIA_VIDEO;
     else if (type == "audio")
-        m_kind = SDP_MEDIA_AUDIO;
+        kind = SDP_MEDIA_AUDIO;
     else if (type == "metadata" || type == "data" || type == "application")
-        m_kind = SDP_MEDIA_METADATA;
-    else
-        m_kind = SDP_MEDIA_NONE;
+        kind = SDP_MEDIA_METADATA;
+    if (kind == SDP_MEDIA_NONE || m_seen[kind - 1]) return;  // later sections of a kind are not used
+    m_seen[kind - 1] = true;
+    m_kind = kind;
     SDP_MEDIA* media = m_description.Media(m_kind);
-    if (media && words.size() >= 3) {
-        media->port = PortOf(words[1]);
-        media->protocol = words[2];
+    if (words.size() >= 2) media->port = PortOf(words[1]);
+    if (words.size() >= 3) media->protocol = words[2];
+    for (size_t i = 3; i < words.size(); ++i) {
+        const int type = PayloadTypeOf(words[i]);
+        if (type >= 0) media->payloadTypes.push_back(static_cast<uint8_t>(type));
     }
-    return true;
 }
 
-bool CSDPResponseParser::HandleConnection(const std::string& line) {
+void CSDPResponseParser::HandleConnection(const std::string& line) {
+    SDP_MEDIA* media = m_description.Media(m_kind);
+    if (!media) return;
+    // The address follows the address type, wherever the words before it
+    // went astray ("c=IN c=IN IP4 0.0.0.0", "IN IPV4").
     const std::vector<std::string> words = Words(line.substr(2));
-    if (words.size() < 3 || words[0] != "IN") return false;
-    if (words[1] == "IP6") return true;
-    if (words[1] != "IP4") return false;
-    const std::string address = words[2].substr(0, words[2].find('/'));
-    if (SDP_MEDIA* media = m_description.Media(m_kind)) media->connection = address;
-    return !address.empty();
+    for (size_t i = 0; i + 1 < words.size(); ++i) {
+        const std::string type = ToLower(words[i]);
+        if (type != "ip4" && type != "ipv4") continue;
+        const std::string address = words[i + 1].substr(0, words[i + 1].find('/'));
+        if (!address.empty()) media->connection = address;
+        return;
+    }
 }
 
-bool CSDPResponseParser::HandleControl(const std::string& line) {
+void CSDPResponseParser::HandleControl(const std::string& line) {
     static const char prefix[] = "a=control:";
-    if (!StartsWith(line, prefix)) return false;
-    const std::string value = line.substr(sizeof prefix - 1);
-    if (value.empty()) return false;
-    if (SDP_MEDIA* media = m_description.Media(m_kind)) media->control = value;
-    return true;
+    if (line.size() <= sizeof prefix - 1 || ToLower(line.substr(0, sizeof prefix - 1)) != prefix) return;
+    const size_t value = line.find_first_not_of(" \t", sizeof prefix - 1);
+    if (value == std::string::npos) return;
+    if (SDP_MEDIA* media = m_description.Media(m_kind)) media->control = line.substr(value);
 }
 
-bool CSDPResponseParser::HandleRtpmap(const std::string& line) {
-    const size_t colon = line.find(':', 8);
-    const std::vector<std::string> words =
-        colon == std::string::npos ? std::vector<std::string>() : Words(line.substr(colon + 1));
-    if (words.size() < 2) return false;
-    if (SDP_MEDIA* media = m_description.Media(m_kind)) media->encoding = words[1];
-    return true;
+bool CSDPResponseParser::ForCurrentFormat(const std::string& line) const {
+    const SDP_MEDIA* media = m_description.Media(m_kind);
+    if (!media) return false;
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos || media->payloadTypes.empty()) return true;
+    const size_t end = line.find_first_of(" \t;", colon + 1);
+    const int type = PayloadTypeOf(line.substr(colon + 1, end == std::string::npos ? std::string::npos : end - colon - 1));
+    if (type < 0) return true;
+    // Of several formats, the first one is the one the sender uses.
+    return type == media->payloadTypes[0];
 }
 
-bool CSDPResponseParser::HandleFormatParameters(const std::string& line) {
-    if (line.empty() || m_kind == SDP_MEDIA_NONE) return false;
-    if (m_kind != SDP_MEDIA_VIDEO) return true;
+void CSDPResponseParser::HandleRtpmap(const std::string& line) {
+    if (!ForCurrentFormat(line)) return;
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) return;
+    const std::vector<std::string> words = Words(line.substr(colon + 1));
+    if (words.size() < 2) return;
+    m_description.Media(m_kind)->encoding = words[1];
+}
 
-    static const char delimiters[] = " ;\r\n";
+void CSDPResponseParser::HandleFormatParameters(const std::string& line) {
+    if (m_kind != SDP_MEDIA_VIDEO || !ForCurrentFormat(line)) return;
+
+    static const char delimiters[] = " \t;\r\n";
     const std::string sets = FindValue("sprop-parameter-sets", "=", line, delimiters);
     if (!sets.empty()) {
-        const std::vector<std::string> entries = Split(sets, ',');
-        if (entries.size() >= 2) {
-            DecodeBase64(entries[0], m_description.parameterSet1);
-            DecodeBase64(entries[1], m_description.parameterSet2);
-        }
-        return true;
+        StoreParameterSets(sets);
+        return;
     }
     const std::string config = FindValue("config", "=", line, delimiters);
-    if (config.empty()) return true;
+    if (config.empty()) return;
     if (config.find('=') == std::string::npos) {
         // Hex needs two characters per byte; anything longer cannot fit.
         if (config.size() > 2 * size_t(MAX_DECODED_SIZE)) {
@@ -155,7 +206,24 @@ bool CSDPResponseParser::HandleFormatParameters(const std::string& line) {
     } else {
         DecodeBase64(config, m_description.configuration);
     }
-    return true;
+}
+
+void CSDPResponseParser::StoreParameterSets(const std::string& sets) {
+    // Senders put Annex B start codes and zero padding into the entries,
+    // both sets into one, or leave the picture set out: each set is known by
+    // its NAL type, not by its place.
+    m_description.parameterSet1.clear();
+    m_description.parameterSet2.clear();
+    for (const std::string& entry : Split(sets, ',')) {
+        std::vector<uint8_t> decoded;
+        DecodeBase64(entry, decoded);
+        ForEachNal(decoded, [this](const uint8_t* nal, size_t length) {
+            const uint8_t type = nal[0] & 0x1F;
+            std::vector<uint8_t>& target =
+                type == 7 ? m_description.parameterSet1 : m_description.parameterSet2;
+            if ((type == 7 || type == 8) && target.empty()) target.assign(nal, nal + length);
+        });
+    }
 }
 
 }  // namespace zentavo

@@ -2,6 +2,13 @@
 // video, one audio and one metadata stream the port, transport, connection
 // address, control URL and encoding, plus the video decoder set-up data
 // (H.264 parameter sets, MPEG-4 configuration).
+//
+// Cameras write descriptions with broken session lines, stray blanks,
+// several sections of each kind and vendor sections of their own. Only what
+// the driver uses is read, and a line it cannot read is passed over: no
+// line fails the description. Of each kind the first section counts (a
+// later audio section is typically the back channel, a later video one an
+// alternative the driver does not set up).
 #pragma once
 
 #include <cstdint>
@@ -23,6 +30,8 @@ struct SDP_MEDIA {
     std::string connection;  // address without any "/" suffix
     std::string control;
     std::string encoding;    // e.g. "H264/90000"
+    // The RTP payload types of the m= line, in its order.
+    std::vector<uint8_t> payloadTypes;
 };
 
 struct SESSION_DESCRIPTION {
@@ -46,22 +55,27 @@ public:
     CSDPResponseParser() = default;
     virtual ~CSDPResponseParser() = default;
 
-    // Clears the record, then parses; false on the first malformed line
-    // (what was read before it is kept).
+    // Clears the record, then parses; false only for a text with no line
+    // that looks like a description line at all.
     bool Parse(const std::string& text);
     void Clear() { m_description.Clear(); }
 
     const SESSION_DESCRIPTION& Description() const { return m_description; }
 
 private:
-    bool HandleMedia(const std::string& line);
-    bool HandleConnection(const std::string& line);
-    bool HandleControl(const std::string& line);
-    bool HandleRtpmap(const std::string& line);
-    bool HandleFormatParameters(const std::string& line);
+    void HandleMedia(const std::string& line);
+    void HandleConnection(const std::string& line);
+    void HandleControl(const std::string& line);
+    void HandleRtpmap(const std::string& line);
+    void HandleFormatParameters(const std::string& line);
+    void StoreParameterSets(const std::string& sets);
+    // True when the attribute's payload type (the number after the colon)
+    // belongs to the current media; for an unreadable number too.
+    bool ForCurrentFormat(const std::string& line) const;
 
     SESSION_DESCRIPTION m_description;
     int m_kind = SDP_MEDIA_NONE;
+    bool m_seen[3] = {false, false, false};
 };
 
 }  // namespace zentavo

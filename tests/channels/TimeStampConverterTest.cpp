@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "channels/TimeStampConverter.h"
@@ -45,14 +46,14 @@ TEST(CaptureClock, NominalRateForTheFirstHundredFramesThenTheMeasuredMean) {
 
 TEST(CaptureClock, ACaptureTimeFarAheadGivesBackATenthOfEachStep) {
     CTimeStampConverter c;
-    // Frames arrive every 30 ms but claim 40 ms: the clock runs ahead.
-    const auto steps = Steps(c, 103, 3600, 300000);
+    // Frames arrive every 36 ms but claim 40 ms: the clock runs ahead.
+    const auto steps = Steps(c, 103, 3600, 360000);
     EXPECT_EQ(steps[99], 399600u);
-    EXPECT_EQ(steps[100], 300000u - 30000u);
-    EXPECT_EQ(steps[101], 300000u - 30000u);
-    // 100 frames 9.96 ms ahead each, less two tenths given back.
-    EXPECT_EQ(c.Lead(), 9960000u - 2 * 30000u);
-    EXPECT_EQ(c.CaptureTime() - (kStart + 102 * 300000ull), c.Lead());
+    EXPECT_EQ(steps[100], 360000u - 36000u);
+    EXPECT_EQ(steps[101], 360000u - 36000u);
+    // 100 frames 3.96 ms ahead each, less two tenths given back.
+    EXPECT_EQ(c.Lead(), 3960000u - 2 * 36000u);
+    EXPECT_EQ(c.CaptureTime() - (kStart + 102 * 360000ull), c.Lead());
 }
 
 TEST(CaptureClock, JumpsRepeatsAndWrapsWithinCalibration) {
@@ -63,7 +64,9 @@ TEST(CaptureClock, JumpsRepeatsAndWrapsWithinCalibration) {
         uint64_t wall;      // clock advance between the two frames
         uint64_t expected;  // capture time of the second frame, from kStart
     } rows[] = {
-        {"90090 ticks is still a frame step", 1000, 1000 + 90090, 1000, 90090ull * 111},
+        {"90090 ticks is still a frame step", 1000, 1000 + 90090, 9000000, 90090ull * 111},
+        {"but not further ahead of the clock than kMaxLead", 1000, 1000 + 90090, 1000,
+         1000 + CTimeStampConverter::kMaxLead},
         {"90091 ticks restarts at now", 1000, 1000 + 90091, 1000, 1000},
         // 38695000 x 111 wraps in 32 bits to 177704, which looks like a
         // short step; it is a jump of seven minutes.
@@ -99,4 +102,59 @@ TEST(CaptureClock, NeverBehindTheClockAndRestartsWithoutLosingItsStatistics) {
     EXPECT_EQ(c.CaptureTime(), 0u);
     c.Update(ts + 3600, now);
     EXPECT_EQ(c.CaptureTime(), now);
+}
+
+// What senders do to their timestamps, one row each: the capture times the
+// host gets must only move forward and stay close to arrival, whatever the
+// timestamps claim.
+TEST(CaptureClock, SenderTimestampFaultsKeepCaptureTimesMonotonicAndCloseToArrival) {
+    struct Event {
+        int frame;
+        int64_t tickOffset;  // added to this frame's timestamp only, or (permanent) to all from here
+        bool permanent;
+    };
+    const struct {
+        const char* name;
+        uint32_t ticks;  // timestamp step per frame
+        uint64_t wall;   // arrival step per frame
+        std::vector<Event> events;
+        uint32_t first;
+    } rows[] = {
+        {"steady 25 frames/s", 3600, 400000, {}, 5000},
+        {"one frame hours ahead while calibrating", 3600, 400000, {{50, 90000LL * 3600 * 3, false}}, 5000},
+        {"one frame hours ahead after calibrating", 3600, 400000, {{150, 90000LL * 3600 * 3, false}}, 5000},
+        {"one frame hours behind", 3600, 400000, {{150, -90000LL * 3600 * 2, false}}, 900000000},
+        {"a loop steps back a second, twice", 3600, 400000, {{120, -90000, true}, {240, -90000, true}}, 5000},
+        {"claims 25 frames/s, arrives at 50", 3600, 200000, {}, 5000},
+        {"claims 25 frames/s, arrives at 10", 3600, 1000000, {}, 5000},
+        {"claims 5 frames/s, arrives at 30", 18000, 333333, {}, 5000},
+        {"a stall of ten seconds", 3600, 400000, {{150, 0, false}}, 5000},
+        {"the 32-bit wrap", 3600, 400000, {}, 0xFFFFFFFFu - 3600 * 100},
+        {"a new start a minute on", 3600, 400000, {{130, 90000LL * 60, true}}, 5000},
+    };
+    for (const auto& r : rows) {
+        CTimeStampConverter c;
+        uint64_t now = kStart;
+        int64_t shift = 0;
+        uint64_t previous = 0;
+        for (int i = 0; i < 400; ++i) {
+            int64_t offset = 0;
+            for (const Event& e : r.events) {
+                if (e.frame != i) continue;
+                if (e.permanent) shift += e.tickOffset;
+                else offset = e.tickOffset;
+                if (std::string(r.name) == "a stall of ten seconds") now += 100000000;
+            }
+            const uint32_t ts = uint32_t(int64_t(r.first) + int64_t(i) * r.ticks + shift + offset);
+            c.Update(ts, now);
+            const uint64_t t = c.CaptureTime();
+            ASSERT_GT(t, previous) << r.name << ", frame " << i;
+            ASSERT_GE(t, now) << r.name << ", frame " << i;
+            ASSERT_LE(t - now, CTimeStampConverter::kMaxLead) << r.name << ", frame " << i;
+            previous = t;
+            now += r.wall;
+        }
+        // In the end the clock is back within a frame or two of arrival.
+        EXPECT_LE(previous - (now - r.wall), 2 * r.wall) << r.name;
+    }
 }

@@ -13,6 +13,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using halvencap_fuzz::Require;
     zentavo::CRTPReorderBuffer buffer;
+    if (size % 2) buffer.SetPayloadTypes({96});
     size_t pushed = 0, delivered = 0;
     bool haveLast = false;
     uint32_t lastSsrc = 0;
@@ -20,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i + 3 <= size; i += 3) {
         const uint16_t sequence = uint16_t(data[i] << 8 | data[i + 1]);
         const uint32_t ssrc = data[i + 2] & 1;
-        const uint8_t datagram[13] = {0x80, 96, uint8_t(sequence >> 8), uint8_t(sequence), 0, 0, 0, 0,
+        const uint8_t payloadType = (data[i + 2] & 2) ? 97 : 96;
+        const uint8_t datagram[13] = {0x80, payloadType, uint8_t(sequence >> 8), uint8_t(sequence), 0, 0, 0, 0,
                                       0, 0, 0, uint8_t(ssrc), 0};
         zentavo::CRTPPacket packet;
         Require(packet.Parse(sizeof datagram, datagram), "test packet parses");
@@ -38,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             lastSequence = p.SequenceNumber();
         });
         Require(buffer.Held() <= zentavo::CRTPReorderBuffer::MAX_HELD, "held beyond the bound");
-        Require(delivered + buffer.Held() + buffer.Dropped() == pushed, "a packet went missing or twice");
+        Require(delivered + buffer.Held() + buffer.Waiting() + buffer.Dropped() == pushed,
+                "a packet went missing or twice");
     }
     return 0;
 }

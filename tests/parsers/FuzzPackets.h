@@ -1,7 +1,8 @@
 // Drives a depacketizer from fuzz input: the first two records are the
 // decoder set-up data (parameter sets or configuration), every further
 // record one RTP packet whose flags choose the marker bit, the sequence step
-// (next, gap, repeat, back) and whether the bytes are a whole datagram.
+// (next, gap, repeat, back), whether the bytes are a whole datagram and
+// whether the timestamp moves on without a marker bit.
 #pragma once
 
 #include <vector>
@@ -33,7 +34,7 @@ inline void RunDepacketizer(zentavo::CRTPMediaParser& parser, const uint8_t* dat
             if (!packet.Parse(static_cast<uint32_t>(length), bytes)) continue;
         } else {
             const bool marker = flags & 1;
-            if (marker) timestamp += 3600;
+            if (marker || (flags & 0x10)) timestamp += 3600;
             datagram.assign({0x80, uint8_t((marker ? 0x80 : 0) | 96), uint8_t(sequence >> 8), uint8_t(sequence),
                              uint8_t(timestamp >> 24), uint8_t(timestamp >> 16), uint8_t(timestamp >> 8),
                              uint8_t(timestamp), 1, 2, 3, 4});

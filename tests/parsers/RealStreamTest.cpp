@@ -20,6 +20,7 @@
 #include "parsers/Mpeg4RTPMediaParser.h"
 #include "parsers/ParserTestClient.h"
 #include "streaming/RTPPacket.h"
+#include "streaming/RTPReorderBuffer.h"
 #include "streaming/SDPResponseParser.h"
 #include "support/FakeDriver.h"
 #include "support/TestFrameFactory.h"
@@ -181,7 +182,9 @@ struct Delivery {
     uint32_t firstTimestamp = 0;
 };
 
-Delivery Depacketize(const StreamInfo& s, const std::vector<Bytes>& datagrams) {
+// reorder: through the reorder buffer with the described payload types, as
+// the channels hand packets on.
+Delivery Depacketize(const StreamInfo& s, const std::vector<Bytes>& datagrams, bool reorder = false) {
     FakeDriver driver;
     TestFrameFactory factory;
     ParserTestClient client;
@@ -202,12 +205,17 @@ Delivery Depacketize(const StreamInfo& s, const std::vector<Bytes>& datagrams) {
 
     Delivery out;
     bool first = true;
+    CRTPReorderBuffer buffer;
+    buffer.SetPayloadTypes(d.Media(1)->payloadTypes);
     for (const Bytes& datagram : datagrams) {
         CRTPPacket packet;
         if (!packet.Parse(static_cast<uint32_t>(datagram.size()), datagram.data())) continue;
         if (first) out.firstTimestamp = packet.Timestamp();
         first = false;
-        parser->ProcessPacket(packet);
+        if (reorder)
+            buffer.Push(packet, [&](const CRTPPacket& p) { parser->ProcessPacket(p); });
+        else
+            parser->ProcessPacket(packet);
     }
     out.frames = client.offered;
     out.timestamps = client.timestamps;
@@ -318,6 +326,70 @@ TEST_F(RealRtpStreams, DamagedStreamsDeliverOnlyWholeFrames) {
                 EXPECT_TRUE(r.clean) << r.errors;
                 EXPECT_EQ(r.frames, d.frames.size());
             }
+        }
+    }
+}
+
+// Rewrites a real stream the way some senders get it wrong; the delivered
+// frames must still decode, and none may be lost to it.
+std::vector<Bytes> Quirk(const std::vector<Bytes>& datagrams, int quirk) {
+    std::vector<Bytes> out;
+    uint32_t lastTimestamp = 0;
+    uint8_t ssrc = 0;
+    for (size_t i = 0; i < datagrams.size(); ++i) {
+        Bytes d = datagrams[i];
+        if (d.size() < 14) continue;
+        const uint32_t timestamp = uint32_t(d[4]) << 24 | uint32_t(d[5]) << 16 | uint32_t(d[6]) << 8 | d[7];
+        uint8_t* payload = &d[12];
+        const uint8_t type = payload[0] & 0x1F;
+        if (quirk == 0) d[1] &= 0x7F;  // no marker bits
+        if (quirk == 1 && type == 28) {
+            payload[1] |= 0x20;                                     // reserved bit
+            if (!(payload[1] & 0x80)) payload[1] = (payload[1] & 0xE0) | 1;  // another type
+        }
+        if (quirk == 2) {
+            // A new SSRC from the first packet of each key frame on.
+            const uint8_t inner = type == 24 && d.size() > 15 ? (d[15] & 0x1F) : type == 28 ? (payload[1] & 0x1F) : type;
+            if (timestamp != lastTimestamp && (inner == 5 || inner == 7)) ++ssrc;
+            d[11] = ssrc;
+        }
+        if (quirk == 3 && i % 7 == 3) {
+            // An undeclared payload type repeating the stream's numbers.
+            Bytes extra = d;
+            extra[1] = uint8_t((extra[1] & 0x80) | 107);
+            out.push_back(extra);
+        }
+        lastTimestamp = timestamp;
+        out.push_back(d);
+    }
+    return out;
+}
+
+TEST_F(RealRtpStreams, SenderQuirksStillDecode) {
+    const struct {
+        int quirk;
+        const char* label;
+        size_t framesHeldBack;
+    } quirks[] = {{0, "marker never set", 1},
+                  {1, "reserved bit and changing types in FU headers", 0},
+                  {2, "SSRC changing at every key frame", 0},
+                  {3, "undeclared payload type mixed in", 0}};
+    for (const StreamInfo& s : streams) {
+        if (s.codec != "h264") continue;
+        const auto datagrams = ReadDatagrams(StreamsDir() + "/" + s.name + ".rtp");
+        const Delivery clean = Depacketize(s, datagrams);
+        for (const auto& q : quirks) {
+            const std::string label = s.name + ", " + q.label;
+            SCOPED_TRACE(label);
+            const Delivery d = Depacketize(s, Quirk(datagrams, q.quirk), true);
+            CheckFrames(s, d, label);
+            ASSERT_EQ(d.frames.size() + q.framesHeldBack, clean.frames.size());
+            for (size_t i = 0; i < d.frames.size(); ++i) EXPECT_EQ(d.frames[i].data, clean.frames[i].data) << i;
+            const std::string path = scratch.Path() + "/quirk.h264";
+            WriteFrames(path, d.frames, true);
+            const DecodeResult r = Decode(path, "h264");
+            EXPECT_TRUE(r.clean) << r.errors;
+            EXPECT_EQ(r.frames, d.frames.size());
         }
     }
 }

@@ -2,6 +2,7 @@ set(PORTABLE_SOURCES
     ReadersTest.cpp
     JpegMediaParserTest.cpp
     H264RTPMediaParserTest.cpp
+    H264PayloadShapesTest.cpp
     Mpeg4RTPMediaParserTest.cpp
     RealStreamTest.cpp
 )

@@ -138,7 +138,7 @@ TEST(RTSPResponseParser, DescribeReplyWithSessionDescription) {
     CRTSPResponseParser q;
     EXPECT_FALSE(q.ParseResponse("RTSP/1.0 200 OK\r\nContent-Length: 50\r\n", RTSP_DESCRIBE));
     // A body the description parser rejects.
-    EXPECT_FALSE(q.ParseResponse(Response("RTSP/1.0 200 OK", "Content-Length: 4\r\n", "m=\r\n"), RTSP_DESCRIBE));
+    EXPECT_FALSE(q.ParseResponse(Response("RTSP/1.0 200 OK", "Content-Length: 4\r\n", "junk"), RTSP_DESCRIBE));
     // No Content-Length: an empty description.
     EXPECT_TRUE(q.ParseResponse(Response("RTSP/1.0 200 OK", "CSeq: 1\r\n", sdp), RTSP_DESCRIBE));
     EXPECT_TRUE(q.Response().description.Media(1)->control.empty());
