@@ -9,9 +9,9 @@
 # Ends with one line "N passed, M failed" over all stages.
 #
 # HALVENCAP_STAGES=a,b,... runs only the stages named (default: all). Names:
-# packages, i386, native, asan, fuzz, camsim, rtspsrv, faultproxy, win64
-# (with decode64), cli64, campaign64, dll, win32 (with decode32), cli32,
-# release.
+# packages, i386, native, asan, fuzz, camsim, rtspsrv, faultproxy, fieldcam,
+# logcat, docs, win64 (with decode64), cli64, interop64, campaign64, dll,
+# win32 (with decode32), cli32, interop32, release.
 #
 # Where the setup could not install wine32 (build/wine32-state), or wine32
 # does not start here, every stage that needs it says "not run: <reason>"
@@ -318,6 +318,32 @@ python_stage() {  # name python dir
     stage_result "$name" $((ran - failed)) "$failed"
 }
 
+# Recording from real RTSP peers: VLC's server and the field camera
+# profiles, one row per peer and profile (scripts/interop.sh starts them).
+interop_stage() {  # name bin-dir
+    script_stage "$1" "$REPORTS/$1.log" "$ROOT/scripts/interop.sh" "$2"
+}
+
+# The integrator's documentation: every log format in src/ is in the log
+# line catalogue (tools/logcatalogue.py --missing prints the rows to add),
+# and the pages render with every link and anchor resolving.
+docs_stages() {
+    stage_start
+    python3 "$ROOT/tests/scripts/test_log_catalogue.py" >"$REPORTS/logcat.log" 2>&1
+    local lp lf
+    lp=$(grep -oE '^Ran [0-9]+' "$REPORTS/logcat.log" | awk '{print $2}')
+    if tail -1 "$REPORTS/logcat.log" | grep -q '^OK'; then
+        stage_result logcat "${lp:-0}" 0
+    else
+        grep -E '^(FAIL|ERROR):|^\| ' "$REPORTS/logcat.log" | head -10
+        lf=$(grep -oE '(failures|errors)=[0-9]+' "$REPORTS/logcat.log" | awk -F= '{s += $2} END {print s + 0}')
+        [ "${lf:-0}" = 0 ] && lf=1
+        stage_result logcat $(( ${lp:-0} > lf ? ${lp:-0} - lf : 0 )) "$lf" 0 "tools/logcatalogue.py --missing prints the rows to add"
+    fi
+    stage_start
+    script_stage docs "$REPORTS/docs.log" "$ROOT/scripts/docs.sh"
+}
+
 # The 64-bit suite under wine64 (unit tests and end-to-end against the
 # simulator) with its decode check, the console program (H.264 and MPEG-4
 # recorded from the RTSP server) and the short campaign.
@@ -339,6 +365,7 @@ win64_stages() {
     fi
     wanted cli64 && cli_stage cli64 "$BUILD/win64/bin" /usr/lib/wine/wine64
     stop_rtspsrv
+    wanted interop64 && interop_stage interop64 "$BUILD/win64/bin"
     wanted campaign64 && campaign_stage campaign64
 }
 
@@ -383,12 +410,13 @@ win32_stages() {
     if wanted dll; then
         script_stage dll "$REPORTS/dll.log" "$ROOT/scripts/check-dll.sh" "$BUILD/win32/bin/Halvencap.dll"
     fi
-    wanted win32 decode32 cli32 || return
+    wanted win32 decode32 cli32 interop32 || return
     probe_wine32 "$BUILD/win32/bin"
     if [ -n "$WINE32_REASON" ]; then
         wanted win32 decode32 && stage_not_run win32 "$WINE32_REASON"
         wanted win32 decode32 && stage_not_run decode32 "$WINE32_REASON"
         wanted cli32 && stage_not_run cli32 "$WINE32_REASON"
+        wanted interop32 && stage_not_run interop32 "$WINE32_REASON"
         return
     fi
     start_rtspsrv
@@ -412,6 +440,13 @@ win32_stages() {
         fi
     fi
     stop_rtspsrv
+    if wanted interop32; then
+        if [ "$I386_MODE" = qemu ]; then
+            stage_not_run interop32 "threaded programs are not reliable under qemu-i386"
+        else
+            interop_stage interop32 "$BUILD/win32/bin"
+        fi
+    fi
 }
 
 # The release bundle, built from scratch as scripts/release.sh makes it for
@@ -444,8 +479,11 @@ wanted camsim && python_stage camsim python3 "$ROOT/tools/camsim"
 wanted rtspsrv && python_stage rtspsrv /usr/bin/python3 "$ROOT/tools/rtspsrv"
 # A fake RTSP server; the proxy serves the robustness campaign.
 wanted faultproxy && python_stage faultproxy /usr/bin/python3 "$ROOT/tools/faultproxy"
-wanted win64 decode64 cli64 campaign64 && win64_stages
-wanted dll win32 decode32 cli32 && win32_stages
+# The scripted field camera behind the interop stages.
+wanted fieldcam && python_stage fieldcam /usr/bin/python3 "$ROOT/tools/fieldcam"
+wanted logcat docs && docs_stages
+wanted win64 decode64 cli64 interop64 campaign64 && win64_stages
+wanted dll win32 decode32 cli32 interop32 && win32_stages
 wanted release && release_stage
 
 echo
