@@ -206,15 +206,10 @@ bool CBaseRTSPClient::SendRequest(int method) {
             if (answeredChallenge) break;
             answeredChallenge = true;
         } else {
-            // Credentials were refused. Many cameras lock an account after a
-            // few failures, so one more try only where the refusal is not
-            // about the password: a nonce marked stale, a fresh nonce once
-            // the credentials have been accepted in this session (keep-alive
-            // minutes into a stream), or a stronger scheme than the one sent.
-            const bool newNonce = m_challenge.nonce != m_sentNonce;
-            const bool retry = offered == RTSP_AUTH_DIGEST && m_authScheme == RTSP_AUTH_DIGEST
-                                   ? m_challenge.stale || (m_credentialsAccepted && newNonce)
-                                   : offered == RTSP_AUTH_DIGEST;
+            // Credentials were refused: one more try only where the refusal
+            // is not about the password.
+            const bool retry = RetryAfterRefusal(m_authScheme, offered, m_challenge.stale,
+                                                 m_challenge.nonce != m_sentNonce, m_credentialsAccepted);
             if (answeredRefusal || !retry) break;
             answeredRefusal = true;
         }

@@ -4,6 +4,7 @@
 
 #include "runtime/Sha256.h"
 #include "runtime/TextUtils.h"
+#include "streaming/RTSPResponseParser.h"
 
 namespace zentavo {
 
@@ -202,6 +203,12 @@ bool FindDigestChallenge(const std::string& reply, DIGEST_CHALLENGE& out) {
     if (!found.digestUsable) return false;
     out = found.digest;
     return true;
+}
+
+bool RetryAfterRefusal(int sentScheme, int offeredScheme, bool stale, bool newNonce, bool credentialsAccepted) {
+    if (offeredScheme != RTSP_AUTH_DIGEST) return false;
+    if (sentScheme != RTSP_AUTH_DIGEST) return true;
+    return stale || (credentialsAccepted && newNonce);
 }
 
 std::string BasicAuthorizationLine(const std::string& user, const std::string& password) {

@@ -40,6 +40,14 @@ void FindChallenges(const std::string& reply, AUTH_CHALLENGES& out);
 // none (out is then left alone).
 bool FindDigestChallenge(const std::string& reply, DIGEST_CHALLENGE& out);
 
+// Whether a 401 to a request that carried credentials is answered once
+// more (schemes are RtspAuthScheme values). Many cameras lock an account
+// after a few failures, so only where the refusal is not about the
+// password: a Digest nonce marked stale, a fresh nonce once the credentials
+// have been accepted in this session (a keep-alive minutes into a stream),
+// or Digest offered after Basic was sent. Never Basic after Digest.
+bool RetryAfterRefusal(int sentScheme, int offeredScheme, bool stale, bool newNonce, bool credentialsAccepted);
+
 // "Authorization: Basic <base64 of user:password>" CR LF, whatever the
 // length of the credentials.
 std::string BasicAuthorizationLine(const std::string& user, const std::string& password);

@@ -223,6 +223,29 @@ TEST(RTSPAuthentication, StrongestChallengeIsChosen) {
     }
 }
 
+TEST(RTSPAuthentication, RefusalsAnsweredOnlyWhenNotAboutThePassword) {
+    const struct {
+        const char* name;
+        int sent;
+        int offered;
+        bool stale;
+        bool newNonce;
+        bool accepted;
+        bool retry;
+    } cases[] = {
+        {"wrong password during set-up", RTSP_AUTH_DIGEST, RTSP_AUTH_DIGEST, false, false, false, false},
+        {"new nonce during set-up, never accepted", RTSP_AUTH_DIGEST, RTSP_AUTH_DIGEST, false, true, false, false},
+        {"stale nonce during set-up", RTSP_AUTH_DIGEST, RTSP_AUTH_DIGEST, true, true, false, true},
+        {"new nonce in a running session", RTSP_AUTH_DIGEST, RTSP_AUTH_DIGEST, false, true, true, true},
+        {"same nonce refused in a running session", RTSP_AUTH_DIGEST, RTSP_AUTH_DIGEST, false, false, true, false},
+        {"Digest after Basic", RTSP_AUTH_BASIC, RTSP_AUTH_DIGEST, false, false, false, true},
+        {"Basic refused", RTSP_AUTH_BASIC, RTSP_AUTH_BASIC, false, false, true, false},
+        {"Basic after Digest", RTSP_AUTH_DIGEST, RTSP_AUTH_BASIC, false, true, true, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RetryAfterRefusal(c.sent, c.offered, c.stale, c.newNonce, c.accepted), c.retry) << c.name;
+}
+
 TEST(RTSPRequestBuilder, BaseAndControlUrls) {
     const struct {
         const char* contentBase;
