@@ -2,6 +2,7 @@ set(PORTABLE_SOURCES
     TextUtils.cpp
     Base64.cpp
     Md5.cpp
+    Sha256.cpp
 )
 set(WIN32_SOURCES
     ResolveHost.cpp

@@ -68,6 +68,8 @@ void CBaseRTSPClient::ResetSession() {
     m_countedNonce.clear();
     m_nonceCount = 0;
     m_cnonce.clear();
+    m_sentCredentials = false;
+    m_credentialsAccepted = false;
     m_paused = false;
     m_keepAliveTime = 0;
     m_readTimeoutMs = m_settings.receiveTimeoutMs;
@@ -194,23 +196,29 @@ void CBaseRTSPClient::KeepAliveCheck() {
 bool CBaseRTSPClient::SendRequest(int method) {
     if (method != RTSP_TEARDOWN && IsStopRequested()) return false;
     bool ok = Exchange(method);
-    bool answeredNewNonce = false;
+    bool answeredChallenge = false;
+    bool answeredRefusal = false;
     for (int round = 0; ok && m_parser.Response().statusCode == 401 && round < 2; ++round) {
         const int32_t offered = m_parser.Response().authScheme;
-        if (offered != m_authScheme) {
-            m_authScheme = offered;
-        } else if (offered == RTSP_AUTH_DIGEST && !answeredNewNonce && !m_sentNonce.empty() &&
-                   (m_challenge.nonce != m_sentNonce || m_challenge.stale)) {
-            // A server that rotates its nonces refuses the old one once; the
-            // same refusal with the nonce just used means the credentials
-            // are wrong.
-            answeredNewNonce = true;
+        if (offered == RTSP_AUTH_NONE) break;
+        if (!m_sentCredentials) {
+            // A challenge to a request without credentials: answered once.
+            if (answeredChallenge) break;
+            answeredChallenge = true;
         } else {
-            break;
+            // Credentials were refused: one more try only where the refusal
+            // is not about the password.
+            const bool retry = RetryAfterRefusal(m_authScheme, offered, m_challenge.stale,
+                                                 m_challenge.nonce != m_sentNonce, m_credentialsAccepted);
+            if (answeredRefusal || !retry) break;
+            answeredRefusal = true;
         }
+        m_authScheme = offered;
         ok = Exchange(method);
     }
-    return ok && m_parser.Response().statusCode / 100 == 2;
+    const bool accepted = ok && m_parser.Response().statusCode / 100 == 2;
+    if (accepted && m_sentCredentials) m_credentialsAccepted = true;
+    return accepted;
 }
 
 bool CBaseRTSPClient::Exchange(int method) {
@@ -294,7 +302,9 @@ bool CBaseRTSPClient::ReceiveInterleaved() {
 }
 
 std::string CBaseRTSPClient::BaseUrl() const {
-    return BuildBaseUrl(m_parser.Response().contentBase, m_settings.host, m_settings.port, m_settings.path);
+    const RTSP_RESPONSE& response = m_parser.Response();
+    return BuildBaseUrl(response.contentBase, response.contentLocation, m_settings.host, m_settings.port,
+                        m_settings.path);
 }
 
 std::string CBaseRTSPClient::NewCnonce() {
@@ -308,7 +318,11 @@ std::string CBaseRTSPClient::NewCnonce() {
 
 std::string CBaseRTSPClient::AuthorizationLine(int method) {
     m_sentNonce.clear();
-    if (m_authScheme == RTSP_AUTH_BASIC) return BasicAuthorizationLine(m_settings.userName, m_settings.password);
+    m_sentCredentials = false;
+    if (m_authScheme == RTSP_AUTH_BASIC) {
+        m_sentCredentials = true;
+        return BasicAuthorizationLine(m_settings.userName, m_settings.password);
+    }
     if (m_authScheme != RTSP_AUTH_DIGEST) return std::string();
     const RTSP_RESPONSE& response = m_parser.Response();
     if (response.authScheme != RTSP_AUTH_DIGEST || response.realm.empty() || response.nonce.empty())
@@ -333,7 +347,10 @@ std::string CBaseRTSPClient::AuthorizationLine(int method) {
     credentials.nonceCount = ++m_nonceCount;
     credentials.cnonce = m_cnonce;
     const std::string line = DigestAuthorizationLine(challenge, credentials);
-    if (!line.empty()) m_sentNonce = challenge.nonce;
+    if (!line.empty()) {
+        m_sentNonce = challenge.nonce;
+        m_sentCredentials = true;
+    }
     return line;
 }
 

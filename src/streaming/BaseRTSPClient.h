@@ -96,6 +96,11 @@ private:
     uint32_t m_nonceCount;
     std::string m_cnonce;
     uint32_t m_cnonceSerial;
+    // The last request carried credentials; credentials were accepted once
+    // in this session (a later refusal is then an expired nonce, not a
+    // wrong password).
+    bool m_sentCredentials = false;
+    bool m_credentialsAccepted = false;
 };
 
 }  // namespace zentavo

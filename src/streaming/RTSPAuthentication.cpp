@@ -2,7 +2,9 @@
 
 #include <vector>
 
+#include "runtime/Sha256.h"
 #include "runtime/TextUtils.h"
+#include "streaming/RTSPResponseParser.h"
 
 namespace zentavo {
 
@@ -10,7 +12,20 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool IsMd5Sess(const DIGEST_CHALLENGE& c) { return ToLower(c.algorithm) == "md5-sess"; }
+std::string BaseAlgorithm(const DIGEST_CHALLENGE& c) {
+    const std::string a = ToLower(Trim(c.algorithm));
+    const size_t sess = a.rfind("-sess");
+    return sess != std::string::npos && sess + 5 == a.size() ? a.substr(0, sess) : a;
+}
+
+bool IsSess(const DIGEST_CHALLENGE& c) {
+    const std::string a = ToLower(Trim(c.algorithm));
+    return a.size() > 5 && a.compare(a.size() - 5, 5, "-sess") == 0;
+}
+
+std::string Hash(const DIGEST_CHALLENGE& c, const std::string& text) {
+    return BaseAlgorithm(c) == "sha-256" ? Sha256Hex(text) : Md5Hex(text);
+}
 
 const char* AnsweredQop(const DIGEST_CHALLENGE& c) {
     if (c.qopAuth) return "auth";
@@ -30,59 +45,144 @@ bool Quote(const std::string& value, std::string& out) {
     return true;
 }
 
-}  // namespace
+// One element of a challenge list: name=value, or a bare token. A bare
+// token followed by a blank and a parameter (or by nothing) names a scheme
+// (RFC 7235: the scheme is set off by a space, list elements by commas).
+struct AUTH_TOKEN {
+    std::string name;  // lower case
+    std::string value;
+    bool bare = false;
+    bool scheme = false;
+};
 
-bool ParseDigestParams(const std::string& params, DIGEST_CHALLENGE& out) {
-    DIGEST_CHALLENGE c;
+std::vector<AUTH_TOKEN> Tokenize(const std::string& text) {
+    std::vector<AUTH_TOKEN> tokens;
     size_t i = 0;
-    const size_t n = params.size();
+    const size_t n = text.size();
     while (i < n) {
-        while (i < n && (IsBlank(params[i]) || params[i] == ',')) ++i;
+        while (i < n && (IsBlank(text[i]) || text[i] == ',')) ++i;
+        if (i >= n) break;
         const size_t nameStart = i;
-        while (i < n && params[i] != '=' && params[i] != ',' && !IsBlank(params[i])) ++i;
-        const std::string name = ToLower(params.substr(nameStart, i - nameStart));
-        while (i < n && IsBlank(params[i])) ++i;
-        if (i >= n || params[i] != '=') continue;  // a bare token: nothing to read
+        while (i < n && text[i] != '=' && text[i] != ',' && !IsBlank(text[i])) ++i;
+        AUTH_TOKEN token;
+        token.name = ToLower(text.substr(nameStart, i - nameStart));
+        while (i < n && IsBlank(text[i])) ++i;
+        if (i >= n || text[i] != '=') {
+            token.bare = true;
+            token.scheme = !token.name.empty() && (i >= n || text[i] != ',');
+            if (token.name.empty() && i < n) ++i;  // a stray character: step over it
+            tokens.push_back(token);
+            continue;
+        }
         ++i;
-        while (i < n && IsBlank(params[i])) ++i;
-        std::string value;
-        if (i < n && params[i] == '"') {
+        while (i < n && IsBlank(text[i])) ++i;
+        if (i < n && text[i] == '"') {
             ++i;
-            while (i < n && params[i] != '"') {
-                if (params[i] == '\\' && i + 1 < n) ++i;
-                value += params[i++];
+            while (i < n && text[i] != '"') {
+                if (text[i] == '\\' && i + 1 < n) ++i;
+                token.value += text[i++];
             }
             if (i < n) ++i;  // closing quote
         } else {
             const size_t valueStart = i;
-            while (i < n && params[i] != ',' && !IsBlank(params[i])) ++i;
-            value = params.substr(valueStart, i - valueStart);
+            while (i < n && text[i] != ',' && !IsBlank(text[i])) ++i;
+            token.value = text.substr(valueStart, i - valueStart);
         }
-        if (name == "realm") {
-            c.realm = value;
-        } else if (name == "nonce") {
-            c.nonce = value;
-        } else if (name == "opaque") {
-            c.opaque = value;
-        } else if (name == "algorithm") {
-            c.algorithm = value;
-        } else if (name == "stale") {
-            c.stale = ToLower(value) == "true";
-        } else if (name == "qop") {
-            for (const std::string& piece : Split(value, ',')) {
-                const std::string option = ToLower(Trim(piece));
-                if (option == "auth") c.qopAuth = true;
-                if (option == "auth-int") c.qopAuthInt = true;
-            }
+        tokens.push_back(token);
+    }
+    return tokens;
+}
+
+void AddQop(DIGEST_CHALLENGE& c, const std::string& options) {
+    for (const std::string& piece : Split(options, ',')) {
+        const std::string option = ToLower(Trim(piece));
+        if (option == "auth") c.qopAuth = true;
+        if (option == "auth-int") c.qopAuthInt = true;
+    }
+}
+
+// Applies one token to a challenge. previous is the name of the parameter
+// before it: an unquoted qop list ("qop=auth,auth-int") arrives as a
+// parameter and bare tokens.
+void Apply(DIGEST_CHALLENGE& c, const AUTH_TOKEN& token, const std::string& previous) {
+    if (token.bare) {
+        if (previous == "qop") AddQop(c, token.name);
+        return;
+    }
+    if (token.name == "realm") {
+        c.realm = token.value;
+    } else if (token.name == "nonce") {
+        c.nonce = token.value;
+    } else if (token.name == "opaque") {
+        c.opaque = token.value;
+    } else if (token.name == "algorithm") {
+        c.algorithm = Trim(token.value);
+    } else if (token.name == "stale") {
+        c.stale = ToLower(Trim(token.value)) == "true";
+    } else if (token.name == "qop") {
+        AddQop(c, token.value);
+    }
+}
+
+bool Usable(const DIGEST_CHALLENGE& c) { return !c.realm.empty() && !c.nonce.empty() && DigestStrength(c) > 0; }
+
+void Offer(AUTH_CHALLENGES& out, const std::string& scheme, const DIGEST_CHALLENGE& digest,
+           const std::string& realm) {
+    if (scheme == "basic") {
+        out.basicOffered = true;
+        out.basicRealm = realm;
+    } else if (scheme == "digest") {
+        out.digestOffered = true;
+        if (Usable(digest) && (!out.digestUsable || DigestStrength(digest) >= DigestStrength(out.digest))) {
+            out.digest = digest;
+            out.digestUsable = true;
         }
+    }
+}
+
+void ReadChallengeLine(const std::string& value, AUTH_CHALLENGES& out) {
+    std::string scheme;
+    DIGEST_CHALLENGE current;
+    std::string previous;
+    for (const AUTH_TOKEN& token : Tokenize(value)) {
+        const bool qopOption = token.bare && previous == "qop" && (token.name == "auth" || token.name == "auth-int");
+        if (token.scheme && !qopOption) {
+            if (!scheme.empty()) Offer(out, scheme, current, current.realm);
+            scheme = token.name;
+            current = DIGEST_CHALLENGE();
+            previous.clear();
+            continue;
+        }
+        if (scheme.empty()) continue;
+        Apply(current, token, previous);
+        if (!token.bare) previous = token.name;
+    }
+    if (!scheme.empty()) Offer(out, scheme, current, current.realm);
+}
+
+}  // namespace
+
+int DigestStrength(const DIGEST_CHALLENGE& challenge) {
+    const std::string base = BaseAlgorithm(challenge);
+    if (base.empty() || base == "md5") return 1;
+    if (base == "sha-256") return 2;
+    return 0;
+}
+
+bool ParseDigestParams(const std::string& params, DIGEST_CHALLENGE& out) {
+    DIGEST_CHALLENGE c;
+    std::string previous;
+    for (const AUTH_TOKEN& token : Tokenize(params)) {
+        Apply(c, token, previous);
+        if (!token.bare) previous = token.name;
     }
     if (c.nonce.empty()) return false;
     out = c;
     return true;
 }
 
-bool FindDigestChallenge(const std::string& reply, DIGEST_CHALLENGE& out) {
-    bool found = false;
+void FindChallenges(const std::string& reply, AUTH_CHALLENGES& out) {
+    out = AUTH_CHALLENGES();
     size_t pos = 0;
     while (pos < reply.size()) {
         size_t end = reply.find_first_of("\r\n", pos);
@@ -93,17 +193,22 @@ bool FindDigestChallenge(const std::string& reply, DIGEST_CHALLENGE& out) {
         if (pos < reply.size() && reply[end] == '\r' && reply[pos] == '\n') ++pos;
         const size_t colon = line.find(':');
         if (colon == std::string::npos || ToLower(Trim(line.substr(0, colon))) != "www-authenticate") continue;
-        const std::string value = Trim(line.substr(colon + 1));
-        size_t word = 0;
-        while (word < value.size() && !IsBlank(value[word])) ++word;
-        if (ToLower(value.substr(0, word)) != "digest") continue;
-        DIGEST_CHALLENGE c;
-        if (ParseDigestParams(value.substr(word), c)) {
-            out = c;
-            found = true;
-        }
+        ReadChallengeLine(line.substr(colon + 1), out);
     }
-    return found;
+}
+
+bool FindDigestChallenge(const std::string& reply, DIGEST_CHALLENGE& out) {
+    AUTH_CHALLENGES found;
+    FindChallenges(reply, found);
+    if (!found.digestUsable) return false;
+    out = found.digest;
+    return true;
+}
+
+bool RetryAfterRefusal(int sentScheme, int offeredScheme, bool stale, bool newNonce, bool credentialsAccepted) {
+    if (offeredScheme != RTSP_AUTH_DIGEST) return false;
+    if (sentScheme != RTSP_AUTH_DIGEST) return true;
+    return stale || (credentialsAccepted && newNonce);
 }
 
 std::string BasicAuthorizationLine(const std::string& user, const std::string& password) {
@@ -119,23 +224,24 @@ std::string BasicAuthorizationLine(const std::string& user, const std::string& p
 }
 
 std::string DigestResponse(const DIGEST_CHALLENGE& challenge, const DIGEST_CREDENTIALS& credentials) {
+    if (DigestStrength(challenge) == 0) return std::string();
     const char* qop = AnsweredQop(challenge);
     const std::string nc = FormatString("%08x", credentials.nonceCount);
-    std::string ha1 = Md5Hex(credentials.user + ":" + challenge.realm + ":" + credentials.password);
-    if (IsMd5Sess(challenge)) ha1 = Md5Hex(ha1 + ":" + challenge.nonce + ":" + credentials.cnonce);
+    std::string ha1 = Hash(challenge, credentials.user + ":" + challenge.realm + ":" + credentials.password);
+    if (IsSess(challenge)) ha1 = Hash(challenge, ha1 + ":" + challenge.nonce + ":" + credentials.cnonce);
     std::string a2 = credentials.method + ":" + credentials.uri;
-    if (qop != nullptr && std::string(qop) == "auth-int") a2 += ":" + Md5Hex(std::string());
-    const std::string ha2 = Md5Hex(a2);
-    if (qop == nullptr) return Md5Hex(ha1 + ":" + challenge.nonce + ":" + ha2);
-    return Md5Hex(ha1 + ":" + challenge.nonce + ":" + nc + ":" + credentials.cnonce + ":" + qop + ":" + ha2);
+    if (qop != nullptr && std::string(qop) == "auth-int") a2 += ":" + Hash(challenge, std::string());
+    const std::string ha2 = Hash(challenge, a2);
+    if (qop == nullptr) return Hash(challenge, ha1 + ":" + challenge.nonce + ":" + ha2);
+    return Hash(challenge, ha1 + ":" + challenge.nonce + ":" + nc + ":" + credentials.cnonce + ":" + qop + ":" + ha2);
 }
 
 std::string DigestAuthorizationLine(const DIGEST_CHALLENGE& challenge, const DIGEST_CREDENTIALS& credentials) {
     if (challenge.realm.empty() || challenge.nonce.empty() || credentials.user.empty() ||
-        credentials.password.empty() || credentials.uri.empty())
+        credentials.password.empty() || credentials.uri.empty() || DigestStrength(challenge) == 0)
         return std::string();
     const char* qop = AnsweredQop(challenge);
-    if ((qop != nullptr || IsMd5Sess(challenge)) && credentials.cnonce.empty()) return std::string();
+    if ((qop != nullptr || IsSess(challenge)) && credentials.cnonce.empty()) return std::string();
     std::string user, realm, nonce, uri, opaque, cnonce;
     if (!Quote(credentials.user, user) || !Quote(challenge.realm, realm) || !Quote(challenge.nonce, nonce) ||
         !Quote(credentials.uri, uri) || !Quote(challenge.opaque, opaque) || !Quote(credentials.cnonce, cnonce) ||
@@ -149,6 +255,8 @@ std::string DigestAuthorizationLine(const DIGEST_CHALLENGE& challenge, const DIG
     if (!challenge.opaque.empty()) line += ", opaque=\"" + opaque + "\"";
     if (qop != nullptr)
         line += FormatString(", qop=%s, nc=%08x, cnonce=\"%s\"", qop, credentials.nonceCount, cnonce.c_str());
+    else if (IsSess(challenge))
+        line += ", cnonce=\"" + cnonce + "\"";
     return line + "\r\n";
 }
 

@@ -18,12 +18,24 @@ enum RtspTransportMode {
 // "DESCRIBE", "SETUP", ... for an RtspMethod; empty for anything else.
 std::string RtspMethodName(int method);
 
-// The content base when it holds "rtsp://", else "rtsp://host:port/" and the
-// path without its leading "/" characters.
+// The request URL: "rtsp://host:port/" and the path without its leading "/"
+// characters.
+std::string BuildRequestUrl(const std::string& host, uint16_t port, const std::string& path);
+// An rtsp URL from a Content-Base or Content-Location value: a doubled
+// scheme is undone, a missing one added, a path alone ("/x") is put under
+// the request URL's host; empty when nothing usable is left (another scheme,
+// an empty value).
+std::string NormalizeRtspUrl(const std::string& value, const std::string& requestUrl);
+// The base URL of a session: the content base, else the content location,
+// else the request URL (RFC 2326 C.1.1). The URL is text only: requests
+// still go to the camera's own host and port.
+std::string BuildBaseUrl(const std::string& contentBase, const std::string& contentLocation,
+                         const std::string& host, uint16_t port, const std::string& path);
 std::string BuildBaseUrl(const std::string& contentBase, const std::string& host, uint16_t port,
                          const std::string& path);
-// A control holding "://" is used as it is; a relative one is joined to the
-// base with exactly one "/"; an empty one gives the base.
+// A control holding "://" is used as it is; "*" and an empty one give the
+// base; a relative one is joined to the base with exactly one "/", before
+// the base's query unless the base ends with "/".
 std::string BuildControlUrl(const std::string& baseUrl, const std::string& control);
 
 // "Transport: ..." CR LF for SETUP of the given media record.

@@ -1,8 +1,10 @@
 #include "streaming/RTSPResponseParser.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "runtime/TextUtils.h"
+#include "streaming/RTSPAuthentication.h"
 
 namespace zentavo {
 
@@ -50,30 +52,49 @@ bool ReadUnsigned(const std::string& s, size_t i, uint32_t& value) {
     return true;
 }
 
-// "<prefix> %lu" on a lower-cased line: the prefix must stand at the start.
-bool ScanNumberAfter(const std::string& lower, const std::string& prefix, uint32_t& value) {
-    if (lower.compare(0, prefix.size(), prefix) != 0) return false;
-    return ReadUnsigned(lower, prefix.size(), value);
+std::string TrimBlanks(const std::string& s) { return Trim(s); }
+
+// The text after the first colon of a header line (a classified line has
+// one), blanks trimmed.
+std::string HeaderValue(const std::string& line) {
+    const size_t colon = line.find(':');
+    return colon == std::string::npos ? std::string() : TrimBlanks(line.substr(colon + 1));
 }
 
-bool ScanWordAfter(const std::string& lower, const std::string& prefix, size_t maxLength, std::string& word) {
-    if (lower.compare(0, prefix.size(), prefix) != 0) return false;
-    const size_t start = SkipSpace(lower, prefix.size());
-    size_t end = start;
-    while (end < lower.size() && !IsSpace(lower[end])) ++end;
-    if (end == start) return false;
-    word = lower.substr(start, std::min(end - start, maxLength));
+bool ReadNumberValue(const std::string& line, uint32_t& value) { return ReadUnsigned(HeaderValue(line), 0, value); }
+
+bool ReadWordValue(const std::string& line, size_t maxLength, std::string& word) {
+    const std::string value = ToLower(HeaderValue(line));
+    size_t end = 0;
+    while (end < value.size() && !IsSpace(value[end]) && value[end] != ';') ++end;
+    if (end == 0) return false;
+    word = value.substr(0, std::min(end, maxLength));
     return true;
 }
 
-std::string TrimBlanks(const std::string& s) { return Trim(s); }
+// A decimal number at the start of s, clamped to int32; false without a digit.
+bool ReadSeconds(const std::string& s, int32_t& value) {
+    size_t i = SkipSpace(s, 0);
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    if (i >= s.size() || s[i] < '0' || s[i] > '9') return false;
+    int64_t v = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+        v = v * 10 + (s[i++] - '0');
+        if (v > INT32_MAX) v = INT32_MAX;
+    }
+    value = int32_t(negative ? -v : v);
+    return true;
+}
 
 }  // namespace
 
 void CRTSPResponseParser::Reset() {
-    const uint8_t channel = m_response.interleavedChannel;
+    const RTSP_RESPONSE previous = m_response;
     m_response = RTSP_RESPONSE();
-    m_response.interleavedChannel = channel;
+    m_response.interleavedChannel = previous.interleavedChannel;
+    m_response.interleavedRtpChannel = previous.interleavedRtpChannel;
+    m_response.interleavedRtcpChannel = previous.interleavedRtcpChannel;
 }
 
 CRTSPResponseParser::HeaderKind CRTSPResponseParser::Classify(const std::string& line) {
@@ -96,7 +117,8 @@ CRTSPResponseParser::HeaderKind CRTSPResponseParser::Classify(const std::string&
                  {"server", HEADER_SERVER},
                  {"accept-ranges", HEADER_ACCEPT_RANGES},
                  {"rtcp-interval", HEADER_RTCP_INTERVAL},
-                 {"www-authenticate", HEADER_WWW_AUTHENTICATE}};
+                 {"www-authenticate", HEADER_WWW_AUTHENTICATE},
+                 {"content-location", HEADER_CONTENT_LOCATION}};
     for (const auto& n : names)
         if (name == n.name) return n.kind;
     return HEADER_UNKNOWN;
@@ -121,12 +143,17 @@ bool CRTSPResponseParser::ParseResponse(const std::string& text, int method) {
     if (!ParseStatusLine(ReadLine(text, pos))) return false;
     if (m_response.statusCode != 200 && m_response.statusCode != 401) return false;
 
+    bool challenged = false;
     for (;;) {
         const std::string line = ReadLine(text, pos);
         const HeaderKind kind = Classify(line);
         if (kind == HEADER_EMPTY) break;
+        if (kind == HEADER_WWW_AUTHENTICATE) challenged = true;
         if (!HandleHeader(kind, line)) return false;
     }
+    // The challenges are weighed together: several lines, or several
+    // challenges in one line, offer a choice.
+    if (challenged && !HandleAuthenticate(text)) return false;
 
     if (m_response.contentLength != 0 && pos == NO_POSITION) return false;
 
@@ -150,72 +177,65 @@ bool CRTSPResponseParser::ParseResponse(const std::string& text, int method) {
 bool CRTSPResponseParser::HandleHeader(HeaderKind kind, const std::string& line) {
     switch (kind) {
     case HEADER_CSEQ:
-        return ScanNumberAfter(ToLower(line), "cseq:", m_response.cseq);
+        return ReadNumberValue(line, m_response.cseq);
     case HEADER_CONTENT_BASE:
         return HandleContentBase(line);
+    case HEADER_CONTENT_LOCATION:
+        m_response.contentLocation = HeaderValue(line);
+        return true;
     case HEADER_CONTENT_TYPE:
-        return ScanWordAfter(ToLower(line), "content-type:", MAX_CONTENT_TYPE_LENGTH, m_response.contentType);
+        return ReadWordValue(line, MAX_CONTENT_TYPE_LENGTH, m_response.contentType);
     case HEADER_CONTENT_LENGTH:
-        return ScanNumberAfter(ToLower(line), "content-length:", m_response.contentLength);
+        return ReadNumberValue(line, m_response.contentLength);
     case HEADER_SESSION:
         return HandleSession(line);
-    case HEADER_WWW_AUTHENTICATE:
-        return HandleAuthenticate(line);
     default:
         return true;
     }
 }
 
 bool CRTSPResponseParser::HandleContentBase(const std::string& line) {
-    const std::string lower = ToLower(line);
-    const size_t name = lower.find("content-base:");
-    if (name == std::string::npos) {
-        m_response.contentBase.clear();
-        return false;
-    }
-    const size_t url = lower.find("rtsp://", name);
-    if (url != std::string::npos) m_response.contentBase = TrimBlanks(line.substr(url));
+    // Kept as sent: the URL builder mends the shapes servers send (no
+    // scheme, a doubled one) and falls back where nothing usable is left.
+    const std::string value = HeaderValue(line);
+    if (!value.empty()) m_response.contentBase = value;
     return true;
 }
 
 bool CRTSPResponseParser::HandleSession(const std::string& line) {
-    static const char delimiters[] = ";\r\n";
-    m_response.session = FindValue("Session:", " ", line, delimiters);
-    if (line.find(';') != std::string::npos) {
-        const std::string timeout = FindValue("timeout", "=", line, delimiters);
-        if (timeout.empty()) {
-            m_response.session.clear();
-        } else {
-            const long long seconds = std::strtoll(timeout.c_str(), nullptr, 10);
-            int32_t value = seconds > INT32_MAX ? INT32_MAX : seconds < INT32_MIN ? INT32_MIN : int32_t(seconds);
-            m_response.sessionTimeout = value == 0 ? 30 : value;
+    const std::string value = HeaderValue(line);
+    const size_t semicolon = value.find(';');
+    m_response.session = TrimBlanks(value.substr(0, semicolon));
+    if (semicolon != std::string::npos) {
+        for (const std::string& piece : Split(value.substr(semicolon + 1), ';')) {
+            const size_t equals = piece.find('=');
+            if (equals == std::string::npos || ToLower(TrimBlanks(piece.substr(0, equals))) != "timeout") continue;
+            // A time-out that cannot be read, or none at all, would make
+            // the keep-alive run away or never come: the RFC's default.
+            int32_t seconds = 0;
+            if (!ReadSeconds(piece.substr(equals + 1), seconds) || seconds <= 0) seconds = 30;
+            m_response.sessionTimeout = seconds;
         }
     }
     return !m_response.session.empty();
 }
 
-bool CRTSPResponseParser::HandleAuthenticate(const std::string& line) {
+bool CRTSPResponseParser::HandleAuthenticate(const std::string& text) {
+    AUTH_CHALLENGES offered;
+    FindChallenges(text, offered);
     m_response.authScheme = RTSP_AUTH_NONE;
-    static const std::string header = "WWW-Authenticate: ";
-    const size_t at = line.find(header);
-    if (at == std::string::npos) return false;
-    const size_t start = at + header.size();
-    const size_t end = line.find_first_of(" \t\r\n", start);
-    if (end == std::string::npos) return false;
-    const std::string scheme = line.substr(start, end - start);
-    if (scheme == "Digest")
+    if (offered.digestOffered) {
+        // Never Basic where Digest is offered; a Digest offer that cannot
+        // be answered leaves nothing to answer with.
         m_response.authScheme = RTSP_AUTH_DIGEST;
-    else if (scheme == "Basic")
+        if (!offered.digestUsable) return false;
+        m_response.realm = offered.digest.realm;
+        m_response.nonce = offered.digest.nonce;
+    } else if (offered.basicOffered) {
         m_response.authScheme = RTSP_AUTH_BASIC;
-    else
-        return true;
-
-    const std::string rest = line.substr(end);
-    static const char delimiters[] = ",\r\n";
-    m_response.realm = RemoveChars("\"", TrimBlanks(FindValue("realm", "=", rest, delimiters)));
-    m_response.nonce = RemoveChars("\"", TrimBlanks(FindValue("nonce", "=", rest, delimiters)));
-    if (m_response.authScheme == RTSP_AUTH_BASIC) return true;
-    return !m_response.realm.empty() && !m_response.nonce.empty();
+        m_response.realm = offered.basicRealm;
+    }
+    return true;
 }
 
 void CRTSPResponseParser::ScanInterleaved(const std::string& text) {
@@ -230,6 +250,26 @@ void CRTSPResponseParser::ScanInterleaved(const std::string& text) {
         if (Classify(line) != HEADER_TRANSPORT) continue;
         const int32_t channel = FindValueInt("interleaved", "=", line, ";-");
         m_response.interleavedChannel = static_cast<uint8_t>(channel & 0xFF);
+        ReadInterleavedChannels(HeaderValue(line));
+    }
+}
+
+void CRTSPResponseParser::ReadInterleavedChannels(const std::string& transport) {
+    // Parameters in any case and spacing; only the first transport of a
+    // list is the one the server chose.
+    const std::string first = transport.substr(0, transport.find(','));
+    for (const std::string& piece : Split(first, ';')) {
+        const size_t equals = piece.find('=');
+        if (equals == std::string::npos || ToLower(TrimBlanks(piece.substr(0, equals))) != "interleaved") continue;
+        const std::string range = TrimBlanks(piece.substr(equals + 1));
+        uint32_t rtp = 0;
+        if (!ReadUnsigned(range, 0, rtp) || rtp > 255) continue;
+        uint32_t rtcp = rtp + 1;
+        const size_t dash = range.find('-');
+        if (dash == std::string::npos || !ReadUnsigned(range, dash + 1, rtcp) || rtcp > 255) rtcp = (rtp + 1) & 0xFF;
+        m_response.interleavedRtpChannel = static_cast<uint8_t>(rtp);
+        m_response.interleavedRtcpChannel = static_cast<uint8_t>(rtcp);
+        m_response.interleavedChannel = static_cast<uint8_t>(rtp);
     }
 }
 

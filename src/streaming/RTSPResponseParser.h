@@ -31,7 +31,8 @@ struct RTSP_RESPONSE {
     std::string protocol;        // first word of the status line
     uint32_t statusCode = 0;
     uint32_t cseq = 0;
-    std::string contentBase;
+    std::string contentBase;      // the header's value as received, trimmed
+    std::string contentLocation;  // likewise; the base URL when Content-Base is absent
     std::string contentType;     // first word, lower case
     uint32_t contentLength = 0;
     std::string session;
@@ -40,6 +41,10 @@ struct RTSP_RESPONSE {
     std::string realm;
     std::string nonce;
     uint8_t interleavedChannel = 0;
+    // The channels the SETUP answer's Transport names; RTP and RTCP are
+    // routed by these, not by those asked for.
+    uint8_t interleavedRtpChannel = 0;
+    uint8_t interleavedRtcpChannel = 1;
 };
 
 class CRTSPResponseParser {
@@ -50,7 +55,7 @@ public:
     // text is the whole response as received, of any length; method is the
     // request's RtspMethod. True when the response was accepted.
     bool ParseResponse(const std::string& text, int method);
-    // Clears everything but the interleaved channel.
+    // Clears everything but the interleaved channels.
     void Reset();
 
     const RTSP_RESPONSE& Response() const { return m_response; }
@@ -74,6 +79,7 @@ public:
         HEADER_ACCEPT_RANGES = 12,
         HEADER_RTCP_INTERVAL = 13,
         HEADER_WWW_AUTHENTICATE = 14,
+        HEADER_CONTENT_LOCATION = 16,
     };
     static HeaderKind Classify(const std::string& line);
 
@@ -82,8 +88,9 @@ private:
     bool HandleHeader(HeaderKind kind, const std::string& line);
     bool HandleContentBase(const std::string& line);
     bool HandleSession(const std::string& line);
-    bool HandleAuthenticate(const std::string& line);
+    bool HandleAuthenticate(const std::string& text);
     void ScanInterleaved(const std::string& text);
+    void ReadInterleavedChannels(const std::string& transport);
 
     RTSP_RESPONSE m_response;
 };

@@ -13,6 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zentavo::DIGEST_CHALLENGE challenge;
     zentavo::FindDigestChallenge(text, challenge);
     zentavo::ParseDigestParams(text, challenge);
+    zentavo::AUTH_CHALLENGES offered;
+    zentavo::FindChallenges(text, offered);
+    // The chosen challenge is one that can be answered.
+    if (offered.digestUsable && (offered.digest.nonce.empty() || zentavo::DigestStrength(offered.digest) == 0)) abort();
+    if (data[0] & 4) challenge = offered.digest;
     zentavo::DIGEST_CREDENTIALS credentials;
     credentials.user = data[0] & 1 ? text.substr(0, 40) : "user";
     credentials.password = "password";

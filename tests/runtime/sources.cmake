@@ -1,5 +1,6 @@
 set(PORTABLE_SOURCES
     TextUtilsTest.cpp
+    Sha256Test.cpp
 )
 set(WIN32_SOURCES
     RecursiveLockTest.cpp

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "runtime/TextUtils.h"
 #include "streaming/RTPPacket.h"
 #include "support/CamSim.h"
 #include "support/FakeDriver.h"
@@ -141,7 +142,7 @@ TEST_F(RTSPClientSim, ByteExactRequestsDigestOnceAndControlUrls) {
     EXPECT_EQ(log[2].text.find("SETUP " + base + "trackID=1 RTSP/1.0\r\nCSeq: 3\r\n"), 0u) << log[2].text;
     // The Digest uri stays the base URL for SETUP.
     EXPECT_NE(log[2].text.find("uri=\"" + base + "\""), std::string::npos);
-    EXPECT_NE(log[2].text.find("Transport: RTP/AVP/UDP;unicast;client_port=3556-3557\r\n\r\n"), std::string::npos);
+    EXPECT_NE(log[2].text.find("Transport: RTP/AVP;unicast;client_port=3556-3557\r\n\r\n"), std::string::npos);
     EXPECT_EQ(log[3].text.find("PLAY " + base + " RTSP/1.0\r\nCSeq: 4\r\n"), 0u);
     EXPECT_NE(log[3].text.find("Session: CAMSIM"), std::string::npos);
     EXPECT_EQ(MethodOf(log.back().text), "TEARDOWN");
@@ -414,4 +415,43 @@ TEST(RTSPClientGStreamer, WrongPasswordFailsAndAServerGoingAway) {
     ASSERT_TRUE(server->Listen());
     EXPECT_TRUE(client.Start(Settings(server->port, "/h264", "u", "p"), &user));
     client.Stop();
+}
+
+// The base URL in every shape a DESCRIBE answer gives it, and without one:
+// the requests still go to the camera, the URL text follows the answer.
+TEST_F(RTSPClientSim, ContentBaseShapesAndAbsence) {
+    const auto escape = [](const std::string& value) {
+        std::string out;
+        for (unsigned char ch : value) out += isalnum(ch) || ch == '/' || ch == '.' ? std::string(1, char(ch))
+                                                                                     : FormatString("%%%02X", ch);
+        return out;
+    };
+    const std::string port = std::to_string(rtsp->port);
+    const struct {
+        std::string contentBase;  // "" sends no Content-Base
+        std::string setup;
+        std::string play;
+    } cases[] = {
+        {"", "rtsp://127.0.0.1:" + port + "/h264/trackID=1?stream=0&mode=live",
+         "rtsp://127.0.0.1:" + port + "/h264?stream=0&mode=live"},
+        {"rtsp://rtsp://127.0.0.1:" + port + "/stream0/", "rtsp://127.0.0.1:" + port + "/stream0/trackID=1",
+         "rtsp://127.0.0.1:" + port + "/stream0/"},
+        {"127.0.0.1:" + port + "/stream0/", "rtsp://127.0.0.1:" + port + "/stream0/trackID=1",
+         "rtsp://127.0.0.1:" + port + "/stream0/"},
+        {"rtsp://10.9.9.9:5050/H264?channel=1&proto=Onvif", "rtsp://10.9.9.9:5050/H264/trackID=1?channel=1&proto=Onvif",
+         "rtsp://10.9.9.9:5050/H264?channel=1&proto=Onvif"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(rtsp->Set("control=trackID=1&content_base=" + escape(c.contentBase)));
+        ASSERT_TRUE(rtsp->ClearLog());
+        CBaseRTSPClient client(&driver);
+        User user;
+        const auto log = RunUntil(client, user, "PLAY");
+        ASSERT_GE(log.size(), 4u) << c.contentBase;
+        EXPECT_EQ(log[2].text.find("SETUP " + c.setup + " RTSP/1.0\r\n"), 0u) << log[2].text;
+        EXPECT_EQ(log[2].status, 200) << c.contentBase;
+        EXPECT_EQ(log[3].text.find("PLAY " + c.play + " RTSP/1.0\r\n"), 0u) << log[3].text;
+        EXPECT_EQ(log[3].status, 200) << c.contentBase;
+    }
+    ASSERT_TRUE(rtsp->Set("content_base=default"));
 }

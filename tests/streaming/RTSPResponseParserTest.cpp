@@ -30,8 +30,11 @@ TEST(RTSPResponseParser, SessionAndCSeq) {
     EXPECT_EQ(p.Response().sessionTimeout, 30);
     ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", "Session: 12AB;timeout=x\r\n"), RTSP_PLAY));
     EXPECT_EQ(p.Response().sessionTimeout, 30);
-    EXPECT_FALSE(p.ParseResponse(Response("RTSP/1.0 200 OK", "Session:4711\r\n"), RTSP_PLAY));
-    EXPECT_FALSE(p.ParseResponse(Response("RTSP/1.0 200 OK", "session: 4711\r\n"), RTSP_PLAY));
+    EXPECT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", "Session:4711\r\n"), RTSP_PLAY));
+    EXPECT_EQ(p.Response().session, "4711");
+    EXPECT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", "session: 4712\r\n"), RTSP_PLAY));
+    EXPECT_EQ(p.Response().session, "4712");
+    EXPECT_FALSE(p.ParseResponse(Response("RTSP/1.0 200 OK", "Session: ;timeout=60\r\n"), RTSP_PLAY));
 
     p.Reset();
     EXPECT_TRUE(p.Response().session.empty());
@@ -69,19 +72,20 @@ TEST(RTSPResponseParser, HeaderHandling) {
         bool ok;
     } cases[] = {
         {"bad CSeq", "CSeq: x\r\n", false},
-        {"CSeq with blank before colon", "CSeq : 4\r\n", false},
+        {"CSeq with blank before colon", "CSeq : 4\r\n", true},
         {"content-length any case", "CONTENT-LENGTH: 0\r\n", true},
         {"bad Content-Length", "Content-Length: abc\r\n", false},
         {"empty Content-Type", "Content-Type:\r\n", false},
-        {"Content-Base with blank", "Content-Base : rtsp://x/\r\n", false},
+        {"Content-Base with blank", "Content-Base : rtsp://x/\r\n", true},
         {"Content-Base not rtsp", "Content-Base: http://x/\r\n", true},
         {"unknown header", "X-Whatever: 1\r\n", true},
         {"colon at index 1", "X: 1\r\n", true},
         {"Digest without nonce", "WWW-Authenticate: Digest realm=\"cam\"\r\n", false},
         {"Digest complete", "WWW-Authenticate: Digest realm=\"cam\", nonce=\"abc\"\r\n", true},
-        {"digest lower case", "WWW-Authenticate: digest realm=\"cam\"\r\n", true},
-        {"scheme word alone", "WWW-Authenticate: Basic\r\n", false},
-        {"header in other case", "www-authenticate: Basic realm=x\r\n", false},
+        {"digest lower case", "WWW-Authenticate: digest realm=\"cam\", nonce=\"1\"\r\n", true},
+        {"scheme word alone", "WWW-Authenticate: Basic\r\n", true},
+        {"header in other case", "www-authenticate: Basic realm=x\r\n", true},
+        {"unknown scheme", "WWW-Authenticate: Negotiate\r\n", true},
     };
     for (const auto& c : cases) {
         CRTSPResponseParser p;
@@ -103,7 +107,7 @@ TEST(RTSPResponseParser, AuthenticationChallenges) {
     EXPECT_EQ(p.Response().authScheme, RTSP_AUTH_DIGEST);
     EXPECT_EQ(p.Response().realm, "Basler cam");
     EXPECT_EQ(p.Response().nonce, "0a1b2c");
-    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 401 Unauthorized", "WWW-Authenticate: digest realm=x\r\n"),
+    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 401 Unauthorized", "WWW-Authenticate: Negotiate\r\n"),
                                 RTSP_DESCRIBE));
     EXPECT_EQ(p.Response().authScheme, RTSP_AUTH_NONE);
 }
@@ -158,6 +162,74 @@ TEST(RTSPResponseParser, InterleavedChannelFromSetup) {
     ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", "Transport: RTP/AVP/TCP;interleaved=6-7\r\n"),
                                 RTSP_PLAY));
     EXPECT_EQ(p.Response().interleavedChannel, 4);  // only SETUP replies are scanned
+}
+
+// One row per shape of answer seen from real servers: none of them may fail
+// the response, and the record holds what the client needs.
+TEST(RTSPResponseParser, AnswersInEveryShape) {
+    const std::string longId = "1234567890123456789012345678901";
+    const struct {
+        const char* name;
+        int method;
+        std::string text;
+        uint32_t cseq;
+        std::string session;
+        int32_t timeout;
+        int rtp;
+        int rtcp;
+    } cases[] = {
+        {"names in any case", RTSP_OPTIONS, "RTSP/1.0 200 OK\r\nCseq: 4\r\nContent-length: 0\r\nx-Dynamic-Rate: 1\r\n"
+         "x-Accept-Retransmit: our-retransmit\r\n\r\n", 4, "", 0, -1, -1},
+        {"Session on OPTIONS", RTSP_OPTIONS, "RTSP/1.0 200 OK\r\nCSeq: 5\r\nSession: 7A3F\r\n"
+         "Public: OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN\r\n\r\n", 5, "7A3F", 0, -1, -1},
+        {"401 without CSeq", RTSP_DESCRIBE, "RTSP/1.0 401 Unauthorized\r\n"
+         "WWW-Authenticate: Basic realm=\"cam\"\r\n\r\n", 0, "", 0, -1, -1},
+        {"31-digit session, 15 s", RTSP_SETUP, "RTSP/1.0 200 OK\r\nCSeq: 3\r\nSession: " + longId + ";timeout=15\r\n"
+         "Transport: RTP/AVP;unicast;client_port=3556-3557;server_port=6970-6971;ssrc=1A2B3C4D\r\n\r\n",
+         3, longId, 15, 0, 1},
+        {"timeout with blanks and case", RTSP_SETUP, "RTSP/1.0 200 OK\r\nSession: 99 ; Timeout = 120\r\n\r\n", 0, "99",
+         120, 0, 1},
+        {"trailing semicolon", RTSP_SETUP, "RTSP/1.0 200 OK\r\nSession: 99;\r\n\r\n", 0, "99", 0, 0, 1},
+        {"TCP without /TCP, ssrc first", RTSP_SETUP, "RTSP/1.0 200 OK\r\nSession: 1\r\n"
+         "Transport: ssrc=5b0a3f;RTP/AVP;unicast;interleaved=4-5;mode=\"play\"\r\n\r\n", 0, "1", 0, 4, 5},
+        {"decimal ssrc, source=;, trailing ;", RTSP_SETUP, "RTSP/1.0 200 OK\r\nSession: 1\r\n"
+         "Transport: RTP/AVP/TCP;unicast;source=;interleaved=6-7;ssrc=123456789;mode=PLAY;\r\n\r\n", 0, "1", 0, 6, 7},
+        {"interleaved in other case, one channel", RTSP_SETUP, "RTSP/1.0 200 OK\r\nSession: 1\r\n"
+         "Transport: RTP/AVP/TCP;Interleaved=8\r\n\r\n", 0, "1", 0, 8, 9},
+        {"other client ports", RTSP_SETUP, "RTSP/1.0 200 OK\r\nSession: 1\r\n"
+         "Transport: RTP/AVP;unicast;client_port=7000-7001;server_port=8000-8001\r\n\r\n", 0, "1", 0, 0, 1},
+        {"PLAY with another timeout, RTP-Info shapes", RTSP_PLAY, "RTSP/1.0 200 OK\r\nCSeq: 4\r\nSession: 1;timeout=45\r\n"
+         "RTP-Info: url=trackID=1;seq=0;rtptime=0;ssrc=1A2B, url=rtsp://cam/s/trackID=2;seq=17;rtptime=x;\r\n\r\n",
+         4, "1", 45, -1, -1},
+    };
+    for (const auto& c : cases) {
+        CRTSPResponseParser p;
+        ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", "Session: 0;timeout=60\r\n"), RTSP_SETUP)) << c.name;
+        const int32_t before = p.Response().sessionTimeout;
+        EXPECT_TRUE(p.ParseResponse(c.text, c.method)) << c.name;
+        EXPECT_EQ(p.Response().cseq, c.cseq) << c.name;
+        if (!c.session.empty()) EXPECT_EQ(p.Response().session, c.session) << c.name;
+        EXPECT_EQ(p.Response().sessionTimeout, c.timeout != 0 ? c.timeout : before) << c.name;
+        if (c.rtp >= 0) {
+            EXPECT_EQ(p.Response().interleavedRtpChannel, c.rtp) << c.name;
+            EXPECT_EQ(p.Response().interleavedRtcpChannel, c.rtcp) << c.name;
+        }
+    }
+
+    // TEARDOWN answers that carry no success: refused, never a crash or a
+    // record the next session would inherit.
+    CRTSPResponseParser p;
+    EXPECT_FALSE(p.ParseResponse("RTSP/1.0 0\r\n\r\n", RTSP_TEARDOWN));
+    EXPECT_FALSE(p.ParseResponse("RTSP/1.0 500 Internal Server Error\r\nCSeq: 9\r\n\r\n", RTSP_TEARDOWN));
+}
+
+TEST(RTSPResponseParser, ContentBaseAndLocationAsSent) {
+    CRTSPResponseParser p;
+    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", "Content-Base: rtsp://rtsp://10.1.8.83:554/stream0/\r\n"
+                                                            "content-location:  192.168.1.10:554/stream0/ \r\n"),
+                                RTSP_OPTIONS));
+    EXPECT_EQ(p.Response().contentBase, "rtsp://rtsp://10.1.8.83:554/stream0/");
+    EXPECT_EQ(p.Response().contentLocation, "192.168.1.10:554/stream0/");
 }
 
 // Headers far beyond what one socket read returns must parse the same.
