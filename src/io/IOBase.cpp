@@ -1,5 +1,7 @@
 #include "io/IOBase.h"
 
+#include <new>
+
 #include "runtime/TextUtils.h"
 
 namespace zentavo {
@@ -48,6 +50,20 @@ uint32_t CIOBase::GetInputCount() { return m_driver != nullptr ? m_driver->GetIO
 uint32_t CIOBase::GetOutputCount() { return m_driver != nullptr ? m_driver->GetIOCounts().second : 0; }
 
 bool CIOBase::StartIO() {
+    // The host's call: an allocation that fails in here must not reach it.
+    bool result = false;
+    try {
+        result = StartThreads();
+    } catch (...) {
+        result = false;
+    }
+    // Half-started I/O would poll or switch for a device the host believes
+    // has none; what did start is taken down again.
+    if (!result) ShutDownThreads();
+    return result;
+}
+
+bool CIOBase::StartThreads() {
     ResetCaches();
     OnStart();
     bool result = true;
@@ -66,7 +82,7 @@ bool CIOBase::StartIO() {
             result = false;
         }
     }
-    if (GetInputCount() != 0) {
+    if (result && GetInputCount() != 0) {
         const std::string name =
             FormatString("Digital Input thread (%s: %s)", driverName.c_str(), deviceName.c_str());
         if (!m_inputThread.StartImmediate(name)) {
@@ -101,7 +117,8 @@ bool CIOBase::StopIO() {
 }
 
 bool CIOBase::SetOutputState(uint32_t index, uint32_t state) {
-    return m_outputThread.Post(new COutputState(index, state));
+    COutputState* item = new (std::nothrow) COutputState(index, state);
+    return item != nullptr && m_outputThread.Post(item);
 }
 
 void CIOBase::ResetCaches() {
