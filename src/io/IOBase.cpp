@@ -51,19 +51,25 @@ uint32_t CIOBase::GetOutputCount() { return m_driver != nullptr ? m_driver->GetI
 
 bool CIOBase::StartIO() {
     // The host's call: an allocation that fails in here must not reach it.
+    bool outputStarted = false, inputStarted = false;
     bool result = false;
     try {
-        result = StartThreads();
+        result = StartThreads(outputStarted, inputStarted);
     } catch (...) {
         result = false;
     }
     // Half-started I/O would poll or switch for a device the host believes
-    // has none; what did start is taken down again.
-    if (!result) ShutDownThreads();
+    // has none: what this call started is taken down again (threads of an
+    // earlier start that still run are not this call's to stop).
+    if (!result) {
+        const uint32_t t = m_driver != nullptr ? m_driver->GetDeviceInfo()->requestTimeoutMs : 5000;
+        if (outputStarted) m_outputThread.StopQueue(t);
+        if (inputStarted) m_inputThread.StopThread(t);
+    }
     return result;
 }
 
-bool CIOBase::StartThreads() {
+bool CIOBase::StartThreads(bool& outputStarted, bool& inputStarted) {
     ResetCaches();
     OnStart();
     bool result = true;
@@ -75,6 +81,7 @@ bool CIOBase::StartThreads() {
         const std::string name =
             FormatString("Digital Output thread (%s: %s)", driverName.c_str(), deviceName.c_str());
         if (m_outputThread.StartQueue(name)) {
+            outputStarted = true;
             for (uint32_t i = 0; i < outputs; ++i) SetOutputState(i, OUTPUT_OFF);
         } else {
             if (m_driver != nullptr)
@@ -82,10 +89,12 @@ bool CIOBase::StartThreads() {
             result = false;
         }
     }
-    if (result && GetInputCount() != 0) {
+    if (GetInputCount() != 0) {
         const std::string name =
             FormatString("Digital Input thread (%s: %s)", driverName.c_str(), deviceName.c_str());
-        if (!m_inputThread.StartImmediate(name)) {
+        if (m_inputThread.StartImmediate(name)) {
+            inputStarted = true;
+        } else {
             if (m_driver != nullptr)
                 m_driver->Message(LOG_ERROR, "%s: Starting of %s failed!", "zentavo::CIOBase::StartIO", name.c_str());
             result = false;
