@@ -1,6 +1,8 @@
 // Every thread the driver makes comes from here: with a small stack
 // reservation, because a 32-bit host holds dozens of cameras and each
-// reserved megabyte of stack is address space the host cannot use; and
+// reserved megabyte of stack is address space the host cannot use (Windows
+// keeps to it; Wine rounds it up to 1 MiB, still half of what a thread of a
+// mingw-built host reserves by default); and
 // with a count of the driver's live threads, so that a test can make the
 // process run out of threads at a chosen point (HALVENCAP_TEST_THREAD_LIMIT,
 // unset in production).
