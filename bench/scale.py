@@ -247,6 +247,8 @@ def ceiling(a, kind, sim, srv, count):
                               **{"as": int(f.get("as", 0))})
             elif word[0] == "failure":
                 result["failure"] = line.strip()[len("failure "):]
+            elif word[0] == "log":
+                result.setdefault("log", []).append(line.strip()[len("log "):])
             elif word[0] == "running":
                 result["rate"] = float(word[2])
         p.wait()
@@ -271,6 +273,8 @@ def ceiling_main(a, kinds, sim, srv):
         lines.append("    at the ceiling: %d threads, %.0f MiB address space in use (%.2f MiB per channel), %.0f MiB "
                      "free; the running channels delivered %.1f frames/s after the failure"
                      % (r["threads"], r["as"] / 1048576.0, per, r["free"] / 1048576.0, r["rate"]))
+        for line in r.get("log", []):
+            lines.append("    last lines of the channel that did not start: %s" % line)
     text = "\n".join(lines) + "\n"
     with open(os.path.join(a.root, "build", "bench", "ceiling-win%s.txt" % a.bits), "w") as f:
         f.write(text)

@@ -57,9 +57,11 @@ class Sink : public IDebugSink {
 public:
     void OnDebugMessage(zentavo::ipcapture::CDebugInfoIf* info) override {
         const char* text = info != nullptr ? info->GetText() : nullptr;
-        if (text != nullptr && std::strstr(text, "could not") != nullptr) {
+        if (text != nullptr) {
             std::lock_guard<std::mutex> lock(mutex);
-            if (failure.empty()) failure = text;
+            if (failure.empty() && std::strstr(text, "could not") != nullptr) failure = text;
+            recent.push_back(text);
+            if (recent.size() > 8) recent.erase(recent.begin());
         }
         const char* at = text != nullptr ? std::strstr(text, "Frame latency for ") : nullptr;
         if (at == nullptr) return;
@@ -75,6 +77,7 @@ public:
     std::mutex mutex;
     std::string latency = "- -";
     std::string failure;  // the first "could not ..." line
+    std::vector<std::string> recent;  // the last lines, for a failure without one
 };
 
 class Frame : public IHostFrame {
@@ -245,6 +248,7 @@ int Ceiling(IIPCaptureDriverEx5* (*create)(), void (*destroy)(void*), const std:
         }
         if (!streaming) {
             std::lock_guard<std::mutex> lock(c.sink.mutex);
+            for (const std::string& line : c.sink.recent) std::printf("log %s\n", line.c_str());
             failure = !c.sink.failure.empty() ? c.sink.failure
                       : started               ? std::string("no frame within 60 s")
                                               : std::string("StartChannel failed without a line");
