@@ -3,6 +3,7 @@
 #include <winsock2.h>
 
 #include <cctype>
+#include <new>
 
 #include "runtime/SystemErrorText.h"
 #include "runtime/TextUtils.h"
@@ -138,9 +139,23 @@ DWORD WINAPI CBaseCameraChannel::ThreadEntry(LPVOID self) {
     CBaseCameraChannel* channel = static_cast<CBaseCameraChannel*>(self);
     try {
         return channel->Run();
+    } catch (const std::bad_alloc&) {
+        channel->LogOutOfMemory("zentavo::CBaseCameraChannel::ThreadEntry", "go on capturing");
     } catch (...) {
-        channel->SetState(CAMERA_SIGNAL_LOST);
-        return 1;
+    }
+    channel->SetState(CAMERA_SIGNAL_LOST);
+    return 1;
+}
+
+void CBaseCameraChannel::LogOutOfMemory(const char* operation, const char* what) {
+    if (m_driver == nullptr) return;
+    try {
+        std::string name = ChannelName();
+        name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+        m_driver->Message(LOG_ERROR, "%s: could not %s for %s: %s", operation, what, name.c_str(),
+                          SystemErrorText(ERROR_NOT_ENOUGH_MEMORY).c_str());
+    } catch (...) {
+        // Not even the line fits: the state the host polls still tells.
     }
 }
 

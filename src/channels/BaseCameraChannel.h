@@ -49,6 +49,8 @@ protected:
     // delay (less alreadyWaitedMs, which the caller waits itself) on the
     // stop event. True when the channel is being stopped.
     bool WaitBeforeRetry(uint32_t limitMs, uint32_t alreadyWaitedMs = 0);
+    // One line: the channel could not do what for want of memory.
+    void LogOutOfMemory(const char* operation, const char* what);
     // After a stream that was built: the next failure retries soon again.
     void RetrySucceeded() { m_retryBackoff.Reset(); }
     // "Camera <address>" or "Video-server <address> (channel <n>)".

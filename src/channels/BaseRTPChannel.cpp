@@ -1,6 +1,7 @@
 #include "channels/BaseRTPChannel.h"
 
 #include <cctype>
+#include <new>
 
 #include "runtime/TextUtils.h"
 
@@ -74,9 +75,15 @@ void CBaseRTPChannel::LogFrameLatency() {
 bool CBaseRTPChannel::StartStream() {
     StopStream();
     m_frameEvent.Reset();
-    if (PrepareStream() && StartTransport()) {
-        RetrySucceeded();
-        return true;
+    try {
+        if (PrepareStream() && StartTransport()) {
+            RetrySucceeded();
+            return true;
+        }
+    } catch (const std::bad_alloc&) {
+        // The process is out of address space; what the attempt made goes
+        // below, and the next attempt may find memory again.
+        LogOutOfMemory("zentavo::CBaseRTPChannel::StartStream", "start the stream");
     }
     StopStream();
     // The capture loop waits a second after a failed start itself; a camera
