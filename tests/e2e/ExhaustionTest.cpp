@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -279,4 +280,74 @@ TEST_F(Exhaustion, AChannelWithoutThreadsFailsCleanlyAndTheOthersKeepTheirRate) 
     for (const auto& row : rows)
         std::printf("%-14s %8u %8lu %12s\n", row.first, row.second->threads, static_cast<unsigned long>(row.second->handles),
                     Mib(row.second->addressSpace).c_str());
+}
+
+// The real thing, where a process can run out of address space: the 32-bit
+// build. Every free range of 64 KiB or more is reserved, then a little is
+// given back (room for the capture thread, not for the stream's threads)
+// and one more channel is started.
+TEST_F(Exhaustion, OutOfAddressSpaceTheNextChannelFailsAndTheRunningOnesGoOn) {
+    if (sizeof(void*) != 4) GTEST_SKIP() << "a 64-bit process does not run out of address space";
+    for (Kind kind : {MJPEG, H264}) {
+        auto slot = MakeSlot(kind);
+        ASSERT_TRUE(slot);
+        ASSERT_TRUE(Open(*slot));
+        ASSERT_TRUE(slot->driver->GetVideoCaptureEx()->StartChannel(0, &slot->callback, &slot->channelConfig));
+        ASSERT_TRUE(slot->callback.WaitFrames(5, 60s)) << slot->Name();
+        slots.push_back(std::move(slot));
+    }
+    auto extra = MakeSlot(H264);
+    ASSERT_TRUE(extra);
+    ASSERT_TRUE(Open(*extra));
+    std::vector<Slot*> running{slots[0].get(), slots[1].get()};
+    const std::vector<double> before = Rates(running, kWindow);
+
+    std::vector<void*> reserved;
+    for (size_t size : {size_t(64) << 20, size_t(16) << 20, size_t(4) << 20, size_t(1) << 20, size_t(256) << 10,
+                        size_t(64) << 10}) {
+        for (;;) {
+            void* p = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
+            if (p == nullptr) break;
+            reserved.push_back(p);
+        }
+    }
+    // Room for about two threads (a stack is at least 1 MiB under Wine):
+    // the capture thread starts, the stream cannot get all of its own.
+    size_t given = 0, megabytes = 0, smalls = 0;
+    for (size_t i = reserved.size(); i-- > 0;) {
+        MEMORY_BASIC_INFORMATION region;
+        VirtualQuery(reserved[i], &region, sizeof region);
+        const bool mebibyte = region.RegionSize == (size_t(1) << 20) && megabytes < 2;
+        const bool small = region.RegionSize == (size_t(64) << 10) && smalls < 8;
+        if (!mebibyte && !small) continue;
+        (mebibyte ? megabytes : smalls)++;
+        given += region.RegionSize;
+        VirtualFree(reserved[i], 0, MEM_RELEASE);
+        reserved.erase(reserved.begin() + std::ptrdiff_t(i));
+    }
+    const bool accepted = extra->driver->GetVideoCaptureEx()->StartChannel(0, &extra->callback, &extra->channelConfig);
+    const std::vector<double> during = Rates(running, 3 * kWindow);
+    const size_t extraFrames = extra->callback.Frames();
+    for (void* p : reserved) VirtualFree(p, 0, MEM_RELEASE);
+
+    std::vector<std::string> extraLines;
+    for (const auto& line : sink.Lines())
+        if (line.text.find(extra->Device()) != std::string::npos || line.text.find("could not") != std::string::npos)
+            extraLines.push_back(line.text);
+    std::printf("\nOut of address space (%zu reservations, %zu KiB given back): StartChannel %s, %zu frames\n",
+                reserved.size(), given / 1024, accepted ? "accepted" : "refused", extraFrames);
+    for (const auto& line : extraLines) std::printf("  %s\n", line.c_str());
+    for (size_t i = 0; i < running.size(); ++i)
+        std::printf("  %s: %.1f frames/s before, %.1f while full\n", running[i]->Name().c_str(), before[i], during[i]);
+
+    for (size_t i = 0; i < running.size(); ++i)
+        EXPECT_GT(during[i], 0.0) << running[i]->Name() << " stopped while the process was full";
+    EXPECT_TRUE(!accepted || extraFrames == 0 || !extraLines.empty());
+
+    // With room again the extra channel streams too.
+    ASSERT_TRUE(extra->driver->GetVideoCaptureEx()->StartChannel(0, &extra->callback, &extra->channelConfig));
+    EXPECT_TRUE(extra->callback.WaitFrames(extraFrames + 5, 60s));
+    extra->driver->GetVideoCaptureEx()->StopChannel(0);
+    extra->driver.reset();
+    StopAll();
 }
