@@ -11,6 +11,17 @@
 # driver's "Frame latency" log line of each channel).
 #
 #   bench/scale.sh [SECONDS] [N...]        (defaults 30 and 1 8 32 64)
+#   bench/scale.sh --ceiling [--ceiling-cameras N]
+#
+# Beside the table: address space (committed and reserved) per channel, the
+# most threads one process of this platform can start (bench_IdleThreads
+# --max, with the driver's 256 KiB stacks and with 1 MiB ones), and from
+# both the number of channels of each kind one process can hold.
+# --ceiling measures that number instead: one host starts channels of a
+# kind (lighter streams: Motion JPEG 640x360 at 2/s, H.264 360p15), each on
+# its own camera, until one cannot start, and says where and why (the
+# driver's log line), what the process holds then, and whether the running
+# channels still deliver; build/bench/ceiling-win<bits>.txt.
 #
 # Environment: HALVENCAP_BITS=32|64 (default 32, the shipped build; 64
 # where 32-bit code runs only under emulation), HALVENCAP_BIN (default
@@ -22,8 +33,12 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-SECONDS_TO_RUN="${1:-30}"
-shift || true
+if [ "${1:-}" = --ceiling ]; then
+    SECONDS_TO_RUN=30
+else
+    SECONDS_TO_RUN="${1:-30}"
+    shift || true
+fi
 BITS="${HALVENCAP_BITS:-32}"
 BIN="${HALVENCAP_BIN:-$ROOT/build/win$BITS/bin}"
 WORK="$(mktemp -d /tmp/halvencap-scale.XXXXXX)"

@@ -6,6 +6,7 @@
 // "ffmpeg -c copy -f null".
 //
 //   bench_CameraHost.exe <port>[,<port>...] <seconds> [format width height interval [user password]]
+//   bench_CameraHost.exe --ceiling <port>[,<port>...] <format width height interval>
 //
 // Lines for the scripts, flushed as they come:
 //   "loaded" before the first driver exists, "streaming <n>" once the
@@ -17,8 +18,17 @@
 //   at the end one line per channel, "channel <i> port <p> frames <n>
 //   latency <median ms> <99th percentile ms>" (the latency from the driver's
 //   own log line, "-" when it wrote none), then "frames <n> bytes <n>".
+// "loaded", "streaming" and "stopping" carry "as=<bytes>", the address
+// space in use (committed and reserved) at that point.
 // Seconds 0: runs until standard input ends. Port 0: loads the DLL and
 // creates a driver but opens nothing (the idle cost of a host under Wine).
+//
+// --ceiling: starts the channels one after another, each on its own
+// camera, until one cannot start: its StartChannel fails, or it writes a
+// "could not" line before its first frame. Per channel that streamed:
+// "up <n> threads=<n> as=<bytes>"; then "ceiling <channels that streamed>
+// threads=<n> as=<bytes> free=<bytes>" and "failure <the driver's line or
+// what was seen>". Channels that stream are kept running until the end.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +37,9 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <windows.h>
+#include <tlhelp32.h>
 
 #include "host/DebugInfo.h"
 #include "host/DriverInterfaces.h"
@@ -44,6 +57,12 @@ class Sink : public IDebugSink {
 public:
     void OnDebugMessage(zentavo::ipcapture::CDebugInfoIf* info) override {
         const char* text = info != nullptr ? info->GetText() : nullptr;
+        if (text != nullptr) {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (failure.empty() && std::strstr(text, "could not") != nullptr) failure = text;
+            recent.push_back(text);
+            if (recent.size() > 8) recent.erase(recent.begin());
+        }
         const char* at = text != nullptr ? std::strstr(text, "Frame latency for ") : nullptr;
         if (at == nullptr) return;
         double median = 0, p99 = 0;
@@ -57,6 +76,8 @@ public:
     }
     std::mutex mutex;
     std::string latency = "- -";
+    std::string failure;  // the first "could not ..." line
+    std::vector<std::string> recent;  // the last lines, for a failure without one
 };
 
 class Frame : public IHostFrame {
@@ -142,8 +163,39 @@ DWORD WINAPI WaitForInputEnd(void* stop) {
     return 0;
 }
 
+size_t AddressSpaceInUse(size_t* free = nullptr) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    size_t used = 0, unused = 0;
+    auto* at = static_cast<const char*>(info.lpMinimumApplicationAddress);
+    auto* end = static_cast<const char*>(info.lpMaximumApplicationAddress);
+    MEMORY_BASIC_INFORMATION region;
+    while (at < end && VirtualQuery(at, &region, sizeof region) == sizeof region && region.RegionSize != 0) {
+        if (region.State == MEM_FREE) {
+            unused += region.RegionSize;
+        } else {
+            used += region.RegionSize;
+        }
+        at = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+    }
+    if (free != nullptr) *free = unused;
+    return used;
+}
+
+unsigned ThreadCount() {
+    unsigned n = 0;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE) return 0;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL ok = Thread32First(snap, &entry); ok; ok = Thread32Next(snap, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++n;
+    CloseHandle(snap);
+    return n;
+}
+
 void Line(const char* text) {
-    std::printf("%s\n", text);
+    std::printf("%s as=%llu\n", text, static_cast<unsigned long long>(AddressSpaceInUse()));
     std::fflush(stdout);
 }
 
@@ -163,7 +215,95 @@ void Report(DWORD start, const std::vector<std::unique_ptr<Camera>>& cameras) {
 
 }  // namespace
 
+// Starts one channel after another until one cannot start; see the top.
+int Ceiling(IIPCaptureDriverEx5* (*create)(), void (*destroy)(void*), const std::vector<uint16_t>& ports,
+            int32_t format, Channel& channel) {
+    Factory factory;
+    std::vector<std::unique_ptr<Camera>> cameras;
+    std::string failure = "none: every camera given streamed";
+    size_t up = 0;
+    for (uint16_t port : ports) {
+        cameras.push_back(std::make_unique<Camera>());
+        Camera& c = *cameras.back();
+        c.config.port = port;
+        c.config.format = format;
+        c.driver = create();
+        if (c.driver == nullptr) {
+            failure = "CreateIPCapture gave no driver";
+            break;
+        }
+        if (!c.driver->Open(&c.sink, &factory, &c.config)) {
+            failure = "Open failed";
+            break;
+        }
+        const bool started = c.driver->GetVideoCapture()->StartChannel(0, &c.callback, &channel);
+        bool streaming = false;
+        for (int i = 0; started && i < 600 && !streaming; ++i) {
+            {
+                std::lock_guard<std::mutex> lock(c.sink.mutex);
+                if (!c.sink.failure.empty()) break;
+            }
+            streaming = c.callback.frames.load() > 0;
+            if (!streaming) Sleep(100);
+        }
+        if (!streaming) {
+            std::lock_guard<std::mutex> lock(c.sink.mutex);
+            for (const std::string& line : c.sink.recent) std::printf("log %s\n", line.c_str());
+            failure = !c.sink.failure.empty() ? c.sink.failure
+                      : started               ? std::string("no frame within 60 s")
+                                              : std::string("StartChannel failed without a line");
+            break;
+        }
+        ++up;
+        std::printf("up %u threads=%u as=%llu\n", static_cast<unsigned>(up), ThreadCount(),
+                    static_cast<unsigned long long>(AddressSpaceInUse()));
+        std::fflush(stdout);
+    }
+    size_t free = 0;
+    const size_t used = AddressSpaceInUse(&free);
+    std::printf("ceiling %u threads=%u as=%llu free=%llu\n", static_cast<unsigned>(up), ThreadCount(),
+                static_cast<unsigned long long>(used), static_cast<unsigned long long>(free));
+    std::printf("failure %s\n", failure.c_str());
+    std::fflush(stdout);
+    // The ones that streamed: still streaming?
+    Sleep(3000);
+    uint64_t before = 0, after = 0;
+    for (auto& c : cameras) before += c->callback.frames.load();
+    Sleep(3000);
+    for (auto& c : cameras) after += c->callback.frames.load();
+    std::printf("running frames/s %.1f\n", double(after - before) / 3.0);
+    std::fflush(stdout);
+    for (auto& c : cameras) {
+        if (c->driver == nullptr) continue;
+        c->driver->GetVideoCapture()->StopChannel(0);
+        destroy(c->driver);
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc >= 7 && std::strcmp(argv[1], "--ceiling") == 0) {
+        std::vector<uint16_t> ports;
+        for (const char* p = argv[2]; *p != '\0';) {
+            char* end = nullptr;
+            ports.push_back(static_cast<uint16_t>(std::strtoul(p, &end, 10)));
+            if (end == p) break;
+            p = *end == ',' ? end + 1 : end;
+        }
+        Channel channel;
+        channel.width = static_cast<uint16_t>(std::atoi(argv[4]));
+        channel.height = static_cast<uint16_t>(std::atoi(argv[5]));
+        channel.interval = static_cast<uint16_t>(std::atoi(argv[6]));
+        HMODULE dll = LoadLibraryA("Halvencap.dll");
+        if (dll == nullptr) return 1;
+        auto create = reinterpret_cast<IIPCaptureDriverEx5* (*)()>(
+            reinterpret_cast<void*>(GetProcAddress(dll, "CreateIPCaptureEx3")));
+        auto destroy =
+            reinterpret_cast<void (*)(void*)>(reinterpret_cast<void*>(GetProcAddress(dll, "DeleteIPCaptureEx3")));
+        if (create == nullptr || destroy == nullptr) return 1;
+        Line("loaded");
+        return Ceiling(create, destroy, ports, std::atoi(argv[3]), channel);
+    }
     if (argc < 3) {
         std::fprintf(stderr,
                      "usage: %s <port>[,<port>...] <seconds> [format width height interval [user password]]\n",
@@ -213,7 +353,8 @@ int main(int argc, char** argv) {
         }
     }
     if (result == 0) {
-        std::printf("streaming %u\n", static_cast<unsigned>(cameras.size()));
+        std::printf("streaming %u as=%llu\n", static_cast<unsigned>(cameras.size()),
+                    static_cast<unsigned long long>(AddressSpaceInUse()));
         std::fflush(stdout);
         HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (seconds == 0) CloseHandle(CreateThread(nullptr, 0, WaitForInputEnd, stop, 0, nullptr));

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "runtime/ThreadFactory.h"
+
 namespace zentavo {
 
 namespace {
@@ -119,8 +121,14 @@ int32_t CCapabilityQueryModule::Start(const char* address, uint32_t port, const 
     }
     if (properties == nullptr) return 0;
     DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 0, &CCapabilityQueryModule::Entry, this, 0, &id);
-    if (thread == nullptr || thread == INVALID_HANDLE_VALUE) return 0;
+    HANDLE thread = CThreadFactory::Create(&CCapabilityQueryModule::Entry, this, false, &id);
+    if (thread == nullptr || thread == INVALID_HANDLE_VALUE) {
+        // No probe will run: the properties made for it go now, not with
+        // the module.
+        CLockGuard propertiesGuard(m_propertiesLock);
+        m_properties.Assign(nullptr);
+        return 0;
+    }
     m_thread = thread;
     m_threadId = id;
     return 1;

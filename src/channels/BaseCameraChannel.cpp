@@ -3,8 +3,11 @@
 #include <winsock2.h>
 
 #include <cctype>
+#include <new>
 
+#include "runtime/SystemErrorText.h"
 #include "runtime/TextUtils.h"
+#include "runtime/ThreadFactory.h"
 
 namespace zentavo {
 
@@ -40,6 +43,7 @@ bool CBaseCameraChannel::Start(const STREAM_SETTINGS& settings) {
     Stop();
     m_settings = settings;
     StartWinsock();
+    m_retryBackoff.Reset();
     if (!StartCaptureThread()) {
         CleanupWinsock();
         return false;
@@ -130,21 +134,66 @@ void CBaseCameraChannel::ReportStreamLost() {
 
 DWORD WINAPI CBaseCameraChannel::ThreadEntry(LPVOID self) {
     if (self == nullptr) return 0x123456;
-    return static_cast<CBaseCameraChannel*>(self)->Run();
+    // An exception escaping the capture thread would end the host process;
+    // the channel is left as a stream that was lost.
+    CBaseCameraChannel* channel = static_cast<CBaseCameraChannel*>(self);
+    try {
+        return channel->Run();
+    } catch (const std::bad_alloc&) {
+        channel->LogOutOfMemory("zentavo::CBaseCameraChannel::ThreadEntry", "go on capturing");
+    } catch (...) {
+    }
+    channel->SetState(CAMERA_SIGNAL_LOST);
+    return 1;
+}
+
+void CBaseCameraChannel::LogOutOfMemory(const char* operation, const char* what) {
+    if (m_driver == nullptr) return;
+    try {
+        std::string name = ChannelName();
+        name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+        m_driver->Message(LOG_ERROR, "%s: could not %s for %s: %s", operation, what, name.c_str(),
+                          SystemErrorText(ERROR_NOT_ENOUGH_MEMORY).c_str());
+    } catch (...) {
+        // Not even the line fits: the state the host polls still tells.
+    }
 }
 
 bool CBaseCameraChannel::StartCaptureThread() {
     if (!m_threadLock.TryLock()) return false;
     bool started = false;
+    DWORD error = 0;
     if (m_thread == nullptr) {
         m_stopEvent.Reset();
         DWORD id = 0;
-        m_thread = CreateThread(nullptr, 0, &CBaseCameraChannel::ThreadEntry, this, 0, &id);
-        m_threadId = id;
+        m_thread = CThreadFactory::Create(&CBaseCameraChannel::ThreadEntry, this, false, &id);
+        if (m_thread == nullptr) error = GetLastError();
+        m_threadId = m_thread != nullptr ? id : 0;
         started = m_thread != nullptr;
     }
     m_threadLock.Unlock();
+    if (error != 0) {
+        // Nothing of the channel runs: the host sees a stream that is lost
+        // until it starts the channel again.
+        SetState(CAMERA_SIGNAL_LOST);
+        if (m_driver != nullptr) {
+            try {
+                std::string name = ChannelName();
+                name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+                m_driver->Message(LOG_ERROR, "%s: could not start the video capture thread for %s: %s",
+                                  "zentavo::CBaseCameraChannel::StartCaptureThread", name.c_str(),
+                                  SystemErrorText(error).c_str());
+            } catch (...) {
+            }
+        }
+    }
     return started;
+}
+
+bool CBaseCameraChannel::WaitBeforeRetry(uint32_t limitMs, uint32_t alreadyWaitedMs) {
+    const uint32_t delay = m_retryBackoff.NextDelayMs(limitMs);
+    if (delay <= alreadyWaitedMs) return m_stopEvent.IsSet();
+    return m_stopEvent.Wait(delay - alreadyWaitedMs);
 }
 
 void CBaseCameraChannel::StopThread() {

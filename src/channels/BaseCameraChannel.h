@@ -9,6 +9,7 @@
 #include <string>
 
 #include "channels/ICameraChannel.h"
+#include "channels/RetryBackoff.h"
 #include "host/IDriver.h"
 #include "runtime/Event.h"
 #include "runtime/RecursiveLock.h"
@@ -44,6 +45,14 @@ protected:
     void ReportStreamLost();
     bool StartCaptureThread();
     void StopThread();
+    // After a stream that could not be built: waits the back-off's next
+    // delay (less alreadyWaitedMs, which the caller waits itself) on the
+    // stop event. True when the channel is being stopped.
+    bool WaitBeforeRetry(uint32_t limitMs, uint32_t alreadyWaitedMs = 0);
+    // One line: the channel could not do what for want of memory.
+    void LogOutOfMemory(const char* operation, const char* what);
+    // After a stream that was built: the next failure retries soon again.
+    void RetrySucceeded() { m_retryBackoff.Reset(); }
     // "Camera <address>" or "Video-server <address> (channel <n>)".
     std::string ChannelName() const;
 
@@ -61,6 +70,7 @@ protected:
     STREAM_SETTINGS m_settings;
     CManualEvent m_stopEvent;
     CTime m_lastFrameTime;
+    CRetryBackoff m_retryBackoff;  // used by the capture thread only
 
 private:
     static DWORD WINAPI ThreadEntry(LPVOID self);

@@ -1,6 +1,7 @@
 #include "channels/BaseRTPChannel.h"
 
 #include <cctype>
+#include <new>
 
 #include "runtime/TextUtils.h"
 
@@ -74,8 +75,20 @@ void CBaseRTPChannel::LogFrameLatency() {
 bool CBaseRTPChannel::StartStream() {
     StopStream();
     m_frameEvent.Reset();
-    if (PrepareStream() && StartTransport()) return true;
+    try {
+        if (PrepareStream() && StartTransport()) {
+            RetrySucceeded();
+            return true;
+        }
+    } catch (const std::bad_alloc&) {
+        // The process is out of address space; what the attempt made goes
+        // below, and the next attempt may find memory again.
+        LogOutOfMemory("zentavo::CBaseRTPChannel::StartStream", "start the stream");
+    }
     StopStream();
+    // The capture loop waits a second after a failed start itself; a camera
+    // or a process that keeps failing is asked less and less often.
+    WaitBeforeRetry(StreamTimeoutMs(), 1000);
     return false;
 }
 
@@ -93,16 +106,33 @@ bool CBaseRTPChannel::StartPortPair() {
     for (uint32_t port = kFirstPort; port < kPortLimit; port += 2) {
         if (m_stopEvent.Wait(0)) return false;
         m_packetEvent.Reset();
+        bool portTaken = false;
         if (m_receiver.Start(static_cast<uint16_t>(port))) {
             // Packets already flowing to this port are another stream's:
             // take the pair only when it stays quiet.
             CEvent* const events[] = {&m_stopEvent, &m_packetEvent};
-            if (WaitAny(events, 2, kQuietPortWaitMs) == WAIT_ANY_NONE &&
-                m_rtcp.Start(m_cameraAddress, static_cast<uint16_t>(port + 1)))
+            if (WaitAny(events, 2, kQuietPortWaitMs) != WAIT_ANY_NONE) {
+                portTaken = true;
+            } else if (m_rtcp.Start(m_cameraAddress, static_cast<uint16_t>(port + 1))) {
                 return true;
+            } else {
+                portTaken = m_rtcp.PortTaken();
+            }
+        } else {
+            portTaken = m_receiver.PortTaken();
         }
         m_receiver.Stop();
         m_rtcp.Stop();
+        // Out of threads, sockets or memory (said by the part that failed):
+        // the next pair would fail the same way.
+        if (!portTaken) return false;
+    }
+    if (m_driver != nullptr) {
+        std::string name = ChannelName();
+        name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+        m_driver->Message(LOG_ERROR, "%s: could not find a free UDP port pair between %u and %u for %s",
+                          "zentavo::CBaseRTPChannel::StartPortPair", unsigned(kFirstPort), unsigned(kPortLimit - 1),
+                          name.c_str());
     }
     return false;
 }

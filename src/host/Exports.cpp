@@ -29,34 +29,66 @@ void CallDeletingDestructor(void* object) {
 
 extern "C" {
 
+// Every export catches: an exception reaching the host ends its process.
 void* CreateIPCapture() {
-    zentavo::CHalvencapDriver* driver = new (std::nothrow) zentavo::CHalvencapDriver();
-    return static_cast<zentavo::ipcapture::IIPCaptureDriver*>(driver);
+    try {
+        zentavo::CHalvencapDriver* driver = new (std::nothrow) zentavo::CHalvencapDriver();
+        return static_cast<zentavo::ipcapture::IIPCaptureDriver*>(driver);
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 void DeleteIPCapture(void* object) {
     if (object == nullptr) return;
-    CallDeletingDestructor(object);
+    try {
+        CallDeletingDestructor(object);
+    } catch (...) {
+    }
 }
 
 void* CreateCapabilityQueryModule(void* callback, uint32_t videoStandard) {
-    return zentavo::CreateCapabilityQuery(static_cast<zentavo::ipcapture::ICapabilityQueryCallback*>(callback),
-                                          videoStandard);
+    try {
+        return zentavo::CreateCapabilityQuery(
+            static_cast<zentavo::ipcapture::ICapabilityQueryCallback*>(callback), videoStandard);
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 int32_t InitCapabilityQuery(void* callback, uint32_t videoStandard) {
-    return zentavo::InitProcessCapabilityQuery(
-        static_cast<zentavo::ipcapture::ICapabilityQueryCallback*>(callback), videoStandard);
+    try {
+        return zentavo::InitProcessCapabilityQuery(
+            static_cast<zentavo::ipcapture::ICapabilityQueryCallback*>(callback), videoStandard);
+    } catch (...) {
+        return 0;
+    }
 }
 
 int32_t StartCapabilityQuery(const char* address, uint32_t port, const char* userName, const char* password,
                              void* results) {
-    return zentavo::StartProcessCapabilityQuery(address, port, userName, password,
-                                                static_cast<zentavo::ipcapture::ICapabilityResults*>(results));
+    try {
+        return zentavo::StartProcessCapabilityQuery(address, port, userName, password,
+                                                    static_cast<zentavo::ipcapture::ICapabilityResults*>(results));
+    } catch (...) {
+        return 0;
+    }
 }
 
-int32_t UninitCapabilityQuery() { return zentavo::UninitProcessCapabilityQuery(); }
+int32_t UninitCapabilityQuery() {
+    try {
+        return zentavo::UninitProcessCapabilityQuery();
+    } catch (...) {
+        return 0;
+    }
+}
 
-int32_t TerminateCapabilityQuery() { return zentavo::TerminateProcessCapabilityQuery(); }
+int32_t TerminateCapabilityQuery() {
+    try {
+        return zentavo::TerminateProcessCapabilityQuery();
+    } catch (...) {
+        return 0;
+    }
+}
 
 }  // extern "C"

@@ -43,11 +43,18 @@ void* CIPCaptureDriver::DeletingDestructor(unsigned flags) {
 
 bool CIPCaptureDriver::Open(ipcapture::IDebugSink* sink, void* frameFactory,
                             ipcapture::IDeviceConfig* config) {
-    ReadConfiguration(config);
-    m_debugSink = sink;
-    m_hostContext = frameFactory;
-    m_videoCapture = new (std::nothrow) CIPVideoCapture(this, m_channelCount);
-    bool ok = m_videoCapture != nullptr && CreateIO() && PrepareDevice() && OpenDevice(config);
+    // The host's call: out of memory anywhere in the opening is a failed
+    // open, never an exception in the host.
+    bool ok = false;
+    try {
+        ReadConfiguration(config);
+        m_debugSink = sink;
+        m_hostContext = frameFactory;
+        m_videoCapture = new (std::nothrow) CIPVideoCapture(this, m_channelCount);
+        ok = m_videoCapture != nullptr && CreateIO() && PrepareDevice() && OpenDevice(config);
+    } catch (...) {
+        ok = false;
+    }
     if (!ok) Close();
     return ok;
 }

@@ -22,6 +22,16 @@ uint32_t CIPVideoCapture::GetChannelCount() { return static_cast<uint32_t>(m_cha
 
 bool CIPVideoCapture::StartChannel(uint32_t index, ipcapture::IChannelCallback* callback,
                                    ipcapture::IChannelConfig* config) {
+    // The host's call: nothing thrown inside may reach it.
+    try {
+        return StartChannelEntry(index, callback, config);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool CIPVideoCapture::StartChannelEntry(uint32_t index, ipcapture::IChannelCallback* callback,
+                                        ipcapture::IChannelConfig* config) {
     if (index >= GetChannelCount()) return false;
     StopChannel(index);
 
@@ -43,7 +53,14 @@ bool CIPVideoCapture::StartChannel(uint32_t index, ipcapture::IChannelCallback* 
 
     ICameraChannel* channel = m_creator != nullptr ? m_creator->CreateChannel(index, callback) : nullptr;
     if (channel == nullptr) return false;
-    bool result = channel->Start(settings);
+    bool result = false;
+    try {
+        result = channel->Start(settings);
+    } catch (...) {
+        // Kept in the table like any channel that failed to start, so that
+        // StopChannel releases whatever it made.
+        result = false;
+    }
 
     IChannelCompanion* companion = nullptr;
     if (result && companionWanted) {

@@ -36,6 +36,8 @@ public:
     virtual ~CIPVideoCapture();
 
 private:
+    bool StartChannelEntry(uint32_t index, ipcapture::IChannelCallback* callback,
+                           ipcapture::IChannelConfig* config);
     ICameraChannel* FindChannel(uint32_t index);
 
     IVideoChannelCreator* m_creator;

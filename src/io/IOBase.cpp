@@ -1,5 +1,7 @@
 #include "io/IOBase.h"
 
+#include <new>
+
 #include "runtime/TextUtils.h"
 
 namespace zentavo {
@@ -48,6 +50,26 @@ uint32_t CIOBase::GetInputCount() { return m_driver != nullptr ? m_driver->GetIO
 uint32_t CIOBase::GetOutputCount() { return m_driver != nullptr ? m_driver->GetIOCounts().second : 0; }
 
 bool CIOBase::StartIO() {
+    // The host's call: an allocation that fails in here must not reach it.
+    bool outputStarted = false, inputStarted = false;
+    bool result = false;
+    try {
+        result = StartThreads(outputStarted, inputStarted);
+    } catch (...) {
+        result = false;
+    }
+    // Half-started I/O would poll or switch for a device the host believes
+    // has none: what this call started is taken down again (threads of an
+    // earlier start that still run are not this call's to stop).
+    if (!result) {
+        const uint32_t t = m_driver != nullptr ? m_driver->GetDeviceInfo()->requestTimeoutMs : 5000;
+        if (outputStarted) m_outputThread.StopQueue(t);
+        if (inputStarted) m_inputThread.StopThread(t);
+    }
+    return result;
+}
+
+bool CIOBase::StartThreads(bool& outputStarted, bool& inputStarted) {
     ResetCaches();
     OnStart();
     bool result = true;
@@ -59,6 +81,7 @@ bool CIOBase::StartIO() {
         const std::string name =
             FormatString("Digital Output thread (%s: %s)", driverName.c_str(), deviceName.c_str());
         if (m_outputThread.StartQueue(name)) {
+            outputStarted = true;
             for (uint32_t i = 0; i < outputs; ++i) SetOutputState(i, OUTPUT_OFF);
         } else {
             if (m_driver != nullptr)
@@ -69,7 +92,9 @@ bool CIOBase::StartIO() {
     if (GetInputCount() != 0) {
         const std::string name =
             FormatString("Digital Input thread (%s: %s)", driverName.c_str(), deviceName.c_str());
-        if (!m_inputThread.StartImmediate(name)) {
+        if (m_inputThread.StartImmediate(name)) {
+            inputStarted = true;
+        } else {
             if (m_driver != nullptr)
                 m_driver->Message(LOG_ERROR, "%s: Starting of %s failed!", "zentavo::CIOBase::StartIO", name.c_str());
             result = false;
@@ -101,7 +126,8 @@ bool CIOBase::StopIO() {
 }
 
 bool CIOBase::SetOutputState(uint32_t index, uint32_t state) {
-    return m_outputThread.Post(new COutputState(index, state));
+    COutputState* item = new (std::nothrow) COutputState(index, state);
+    return item != nullptr && m_outputThread.Post(item);
 }
 
 void CIOBase::ResetCaches() {

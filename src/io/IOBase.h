@@ -52,6 +52,7 @@ protected:
     void ResetCaches();
     // Both threads must be gone before a subclass's members are.
     void ShutDownThreads();
+    bool StartThreads(bool& outputStarted, bool& inputStarted);
 
     CManualEvent& InputStopEvent() { return m_inputThread.StopEvent(); }
     CManualEvent& OutputStopEvent() { return m_outputThread.StopEvent(); }

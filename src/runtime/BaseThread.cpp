@@ -1,5 +1,8 @@
 #include "runtime/BaseThread.h"
 
+#include "runtime/SystemErrorText.h"
+#include "runtime/ThreadFactory.h"
+
 namespace zentavo {
 
 namespace {
@@ -56,20 +59,46 @@ bool CBaseThread::StartThread(const std::string& name) {
     if (IsRunning()) return false;
     m_stopEvent.Reset();
     CloseThread();
-    m_name = name;
+    try {
+        m_name = name;
+    } catch (...) {
+        m_name.clear();  // out of memory for the name: the thread can do without
+    }
+    // A thread without its stop event could never be stopped.
+    if (m_stopEvent.Handle() == nullptr) {
+        LogStartFailure("an event for thread", m_stopEvent.CreateError());
+        return false;
+    }
     // Created suspended so that the handle and id are in place before Run()
     // can look at them.
     DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 0, &CBaseThread::Entry, this, CREATE_SUSPENDED, &id);
-    if (thread == nullptr) return false;
+    HANDLE thread = CThreadFactory::Create(&CBaseThread::Entry, this, true, &id);
+    if (thread == nullptr) {
+        LogStartFailure("thread", GetLastError());
+        return false;
+    }
     m_thread = thread;
     m_threadId = id;
     if (ResumeThread(thread) == static_cast<DWORD>(-1)) {
+        const DWORD error = GetLastError();
         TerminateThread(thread, 0);
+        WaitForSingleObject(thread, kTerminationWaitMs);
         CloseThread();
+        LogStartFailure("thread", error);
         return false;
     }
     return true;
+}
+
+void CBaseThread::LogStartFailure(const char* resource, unsigned long error) {
+    if (m_driver == nullptr) return;
+    try {
+        m_driver->Message(LOG_ERROR, "%s: could not start %s \"%s\" for device %s: %s",
+                          "zentavo::CBaseThread::StartThread", resource, m_name.c_str(), DeviceName().c_str(),
+                          SystemErrorText(error).c_str());
+    } catch (...) {
+        // Out of memory for the line itself: the caller still hears false.
+    }
 }
 
 bool CBaseThread::JoinThread(unsigned ms) {

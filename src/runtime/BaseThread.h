@@ -52,6 +52,7 @@ private:
     bool IsCallerTheThread() const;
     std::string DeviceName() const;
     void CloseThread();
+    void LogStartFailure(const char* resource, unsigned long error);
 };
 
 }  // namespace zentavo

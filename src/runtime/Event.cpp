@@ -3,7 +3,9 @@
 namespace zentavo {
 
 CEvent::CEvent(bool manualReset)
-    : m_handle(CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)), m_manualReset(manualReset) {}
+    : m_handle(CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)), m_manualReset(manualReset) {
+    if (m_handle == nullptr) m_createError = GetLastError();
+}
 
 CEvent::~CEvent() {
     if (m_handle != nullptr) CloseHandle(m_handle);

@@ -21,10 +21,13 @@ public:
     // True when signalled (or abandoned); false on time-out or failure.
     bool Wait(unsigned ms);
     HANDLE Handle() const { return m_handle; }
+    // Why the handle could not be created (GetLastError then); 0 when it was.
+    unsigned long CreateError() const { return m_createError; }
 
 protected:
     HANDLE m_handle;
     const bool m_manualReset;
+    unsigned long m_createError = 0;
     // What Set and Reset last made of the event: lets a manual-reset event
     // be polled without a system call (a wait is a server round trip under
     // Wine, and capture loops poll their stop event on every turn).

@@ -10,4 +10,6 @@ set(WIN32_SOURCES
     Event.cpp
     Time.cpp
     BaseThread.cpp
+    ThreadFactory.cpp
+    SystemErrorText.cpp
 )

@@ -89,7 +89,13 @@ bool CRTCPHandler::Start(uint32_t sourceAddress, uint16_t port) {
         return false;
     }
     m_client.SetWaitTimeout(WAIT_TIMEOUT_MS);
-    StartThread("RTCP Handler Thread");
+    // Without its thread no receiver report would ever answer the camera.
+    if (!StartThread("RTCP Handler Thread")) {
+        m_client.Close();
+        CLockGuard guard(m_lock);
+        m_sourceAddress = 0;
+        return false;
+    }
     return true;
 }
 

@@ -39,6 +39,8 @@ public:
     void UpdateSequence(uint16_t sequence);
 
     bool IsPeerKnown();
+    // The last Start failed only because the port belongs to another socket.
+    bool PortTaken() const { return m_client.PortTaken(); }
     uint16_t GetPort() { return m_client.GetPort(); }
     // The own SSRC as sent, most significant byte first.
     uint32_t GetOwnSsrc();

@@ -1,6 +1,7 @@
 #include "streaming/RTPReceiver.h"
 
 #include <cstdio>
+#include <new>
 #include <utility>
 
 #include "streaming/UDPClient.h"
@@ -47,8 +48,17 @@ CRTPReceiver::~CRTPReceiver() { Stop(); }
 
 bool CRTPReceiver::Start(uint16_t port) {
     m_stopping = false;
-    m_client = new CUDPClient(m_driver);
+    m_portTaken = false;
+    CUDPClient* client = new (std::nothrow) CUDPClient(m_driver);
+    if (client == nullptr) return false;
+    try {
+        m_client = client;
+    } catch (const std::bad_alloc&) {
+        delete client;  // the shared pointer could not take it
+        return false;
+    }
     const bool opened = m_client->Open(this, port);
+    m_portTaken = !opened && client->PortTaken();
     m_client->SetReceiveSize(RECEIVE_SIZE);
     m_client->SetWaitTimeout(WAIT_TIMEOUT_MS);
     if (opened) {

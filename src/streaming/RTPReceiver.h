@@ -49,6 +49,8 @@ public:
     ~CRTPReceiver() override;
 
     bool Start(uint16_t port);
+    // The last Start failed only because the port belongs to another socket.
+    bool PortTaken() const { return m_portTaken; }
     void Stop();
     void SetUser(IRTPReceiverUser* user) { m_user = user; }
     void SetQueueLimits(size_t maxPackets, size_t maxBytes);
@@ -100,6 +102,7 @@ private:
     int64_t m_deliveringArrival;
     CEvent m_dataEvent;
     std::atomic<bool> m_stopping;
+    bool m_portTaken = false;
 };
 
 }  // namespace zentavo

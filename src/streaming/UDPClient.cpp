@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
+
+#include "runtime/SystemErrorText.h"
 
 namespace zentavo {
 
@@ -53,26 +56,52 @@ bool CUDPClient::OpenGroup(IRTPClientUser* user, uint32_t group, uint16_t port) 
         return false;
     }
     bool opened = false;
+    m_portTaken = false;
     {
         CLockGuard guard(m_lock);
         m_user = user;
         if (CreateSocket(group, port)) {
-            if (m_buffer.empty()) m_buffer.resize(RECEIVE_BUFFER_SIZE);
-            m_threadSocket = m_socket;
-            m_stopping = false;
-            char name[64];
-            std::snprintf(name, sizeof name, "UDP client thread, port %u", unsigned(port));
-            opened = StartThread(name);
+            bool buffered = true;
+            try {
+                if (m_buffer.empty()) m_buffer.resize(RECEIVE_BUFFER_SIZE);
+            } catch (const std::bad_alloc&) {
+                buffered = false;
+                LogOpenFailure("a receive buffer", port, ERROR_NOT_ENOUGH_MEMORY);
+            }
+            if (buffered) {
+                m_threadSocket = m_socket;
+                m_stopping = false;
+                char name[64];
+                std::snprintf(name, sizeof name, "UDP client thread, port %u", unsigned(port));
+                opened = StartThread(name);
+            }
         }
     }
     if (!opened) Close();
     return opened;
 }
 
+void CUDPClient::LogOpenFailure(const char* resource, uint16_t port, unsigned long error) {
+    if (m_driver == nullptr) return;
+    try {
+        m_driver->Message(LOG_ERROR, "%s: could not open %s for UDP port %u of device %s: %s",
+                          "zentavo::CUDPClient::Open", resource, unsigned(port), m_driver->GetDeviceName().c_str(),
+                          SystemErrorText(error).c_str());
+    } catch (...) {
+    }
+}
+
 bool CUDPClient::CreateSocket(uint32_t group, uint16_t port) {
     if (m_socket != INVALID_SOCKET) return false;
+    if (m_readableEvent.Handle() == nullptr) {
+        LogOpenFailure("an event", port, m_readableEvent.CreateError());
+        return false;
+    }
     SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s == INVALID_SOCKET) return false;
+    if (s == INVALID_SOCKET) {
+        LogOpenFailure("a socket", port, static_cast<unsigned long>(WSAGetLastError()));
+        return false;
+    }
 
     bool ok = true;
     if (group != INADDR_NONE) {
@@ -94,6 +123,13 @@ bool CUDPClient::CreateSocket(uint32_t group, uint16_t port) {
         local.sin_addr.s_addr = htonl(INADDR_ANY);
         local.sin_port = htons(port);
         ok = bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+        // Someone else's port is what a search for a free pair expects to
+        // meet; it is not worth a line.
+        if (!ok) {
+            const int error = WSAGetLastError();
+            m_portTaken = error == WSAEADDRINUSE || error == WSAEACCES;
+            if (!m_portTaken) LogOpenFailure("a socket", port, static_cast<unsigned long>(error));
+        }
     }
     // The receive thread waits on the socket's events together with the
     // stop event, so a stop never waits for the time-out to run out.

@@ -37,6 +37,9 @@ public:
     // Sends one datagram; false when closed or when the socket refuses it.
     bool Send(uint32_t length, const sockaddr_in& to, const uint8_t* data);
     bool IsOpen();
+    // The last Open failed only because another socket has the port; any
+    // other failure (no socket, no thread, no memory) is the process's.
+    bool PortTaken() const { return m_portTaken; }
     uint32_t GetReceiveSize() const { return m_receiveSize.load(); }
     uint32_t GetWaitTimeout() const { return m_waitTimeoutMs.load(); }
 
@@ -47,6 +50,7 @@ private:
 
     bool OpenGroup(IRTPClientUser* user, uint32_t group, uint16_t port);
     bool CreateSocket(uint32_t group, uint16_t port);
+    void LogOpenFailure(const char* resource, uint16_t port, unsigned long error);
     WAIT_RESULT WaitForData(SOCKET socket);
     bool Stopping();
     void NotifyClosed();
@@ -63,6 +67,7 @@ private:
     // Mirrors the stop event where it is read per datagram, which costs
     // nothing, unlike a wait on the event.
     std::atomic<bool> m_stopping;
+    bool m_portTaken = false;
     CEvent m_readableEvent;      // network events of the open socket
     std::vector<uint8_t> m_buffer;
 };

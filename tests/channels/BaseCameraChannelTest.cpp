@@ -3,9 +3,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <new>
+#include <string>
 #include <thread>
 
 #include "channels/BaseCameraChannel.h"
+#include "runtime/ThreadFactory.h"
 #include "support/FakeDriver.h"
 #include "support/TestHost.h"
 
@@ -208,4 +211,49 @@ TEST(CameraChannel, FramesStillArrivingWhileStoppingDoNotBringTheChannelBackOnli
         EXPECT_EQ(driver.CountContaining("is online"), 1u) << "round " << round;
         EXPECT_EQ(driver.CountContaining("is offline. Channel was stopped"), 1u) << "round " << round;
     }
+}
+
+TEST(CameraChannel, NoThreadForTheCaptureMeansAFailedStartWithOneLine) {
+    FakeDriver driver;
+    driver.device.address = "10.1.2.4";
+    ScriptedChannel channel(0, &driver, nullptr);
+    const std::string limit = std::to_string(CThreadFactory::LiveThreads());
+    SetEnvironmentVariableA("HALVENCAP_TEST_THREAD_LIMIT", limit.c_str());
+    const bool started = channel.Start(Settings(40, 50, 640, 480));
+    SetEnvironmentVariableA("HALVENCAP_TEST_THREAD_LIMIT", nullptr);
+    EXPECT_FALSE(started);
+    EXPECT_EQ(channel.GetState(), CAMERA_SIGNAL_LOST);
+    EXPECT_EQ(channel.runs, 0);
+    ASSERT_EQ(driver.CountContaining("could not start"), 1u);
+    EXPECT_EQ(driver.Lines().back().text,
+              "zentavo::CBaseCameraChannel::StartCaptureThread: could not start the video capture thread for camera "
+              "10.1.2.4: the process has too many threads or too little address space left (error 8)");
+    EXPECT_EQ(driver.Lines().back().level, LOG_ERROR);
+    // With room again the same channel starts.
+    ASSERT_TRUE(channel.Start(Settings(40, 50, 640, 480)));
+    ASSERT_TRUE(WaitUntil([&] { return channel.runs == 1; }, 20s));
+}
+
+namespace {
+
+class ThrowingChannel : public CBaseCameraChannel {
+public:
+    using CBaseCameraChannel::CBaseCameraChannel;
+    ~ThrowingChannel() override { Stop(); }
+    uint32_t Run() override {
+        SetState(CAMERA_STREAMING);
+        throw std::bad_alloc();
+    }
+    void Interrupt() override {}
+};
+
+}  // namespace
+
+TEST(CameraChannel, AnExceptionOutOfTheCaptureThreadLeavesALostStream) {
+    FakeDriver driver;
+    ThrowingChannel channel(0, &driver, nullptr);
+    ASSERT_TRUE(channel.Start(Settings(40, 50, 640, 480)));
+    EXPECT_TRUE(WaitUntil([&] { return channel.GetState() == CAMERA_SIGNAL_LOST; }, 20s));
+    channel.Stop();
+    EXPECT_EQ(channel.GetState(), CAMERA_STOPPED);
 }

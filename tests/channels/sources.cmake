@@ -3,6 +3,7 @@ set(PORTABLE_SOURCES
     StreamingSetupTest.cpp
     TransportChoiceTest.cpp
     LatencyHistogramTest.cpp
+    RetryBackoffTest.cpp
 )
 set(WIN32_SOURCES
     BaseCameraChannelTest.cpp

@@ -8,4 +8,5 @@ set(WIN32_SOURCES
     RtspChannelTest.cpp
     RtspChannelFaultTest.cpp
     CampaignTest.cpp
+    ExhaustionTest.cpp
 )

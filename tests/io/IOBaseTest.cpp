@@ -10,10 +10,12 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "io/IOBase.h"
+#include "runtime/ThreadFactory.h"
 #include "support/FakeDriver.h"
 #include "support/TestHost.h"
 
@@ -456,4 +458,23 @@ TEST_F(IOBaseTest, DestructionWhileRunningStopsBothThreads) {
     for (int i = 0; i < 50; ++i) io->SetOutputState(0, 1 + (i & 1));
     io.reset();
     EXPECT_EQ(driver.CountContaining("terminated"), 0u);
+}
+
+TEST_F(IOBaseTest, AnInputThreadThatCannotStartTakesTheOutputThreadDownAgain) {
+    Make(1, 1);
+    // Room for the output thread only.
+    const std::string limit = std::to_string(zentavo::CThreadFactory::LiveThreads() + 1);
+    SetEnvironmentVariableA("HALVENCAP_TEST_THREAD_LIMIT", limit.c_str());
+    const bool started = io->StartIO();
+    SetEnvironmentVariableA("HALVENCAP_TEST_THREAD_LIMIT", nullptr);
+    EXPECT_FALSE(started);
+    EXPECT_FALSE(io->IsOutputThreadRunning());
+    EXPECT_FALSE(io->IsInputThreadRunning());
+    EXPECT_EQ(driver.CountContaining("zentavo::CBaseThread::StartThread: could not start thread \"Digital Input thread"),
+              1u);
+    // The next start, with room, brings both up.
+    ASSERT_TRUE(io->StartIO());
+    EXPECT_TRUE(io->IsOutputThreadRunning());
+    EXPECT_TRUE(io->IsInputThreadRunning());
+    EXPECT_TRUE(io->StopIO());
 }

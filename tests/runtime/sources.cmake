@@ -9,4 +9,5 @@ set(WIN32_SOURCES
     BaseThreadTest.cpp
     QueueThreadTest.cpp
     ResolveHostTest.cpp
+    ThreadFactoryTest.cpp
 )

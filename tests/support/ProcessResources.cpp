@@ -38,7 +38,23 @@ Resources Measure() {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "K32GetProcessMemoryInfo")));
     if (fn != nullptr && fn(GetCurrentProcess(), &counters, sizeof counters))
         r.privateBytes = counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
+    r.addressSpace = AddressSpaceInUse();
     return r;
+}
+
+size_t AddressSpaceInUse() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    size_t total = 0;
+    auto* at = static_cast<const char*>(info.lpMinimumApplicationAddress);
+    auto* end = static_cast<const char*>(info.lpMaximumApplicationAddress);
+    MEMORY_BASIC_INFORMATION region;
+    while (at < end && VirtualQuery(at, &region, sizeof region) == sizeof region) {
+        if (region.State == MEM_COMMIT || region.State == MEM_RESERVE) total += region.RegionSize;
+        if (region.RegionSize == 0) break;
+        at = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+    }
+    return total;
 }
 
 }  // namespace halvencap_test
