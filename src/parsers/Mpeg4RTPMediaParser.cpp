@@ -35,6 +35,13 @@ void CMpeg4RTPMediaParser::ProcessPacket(const CRTPPacket& packet) {
     try {
         if (IsRepeat(packet.SequenceNumber())) return;
         if (!CheckSequence(packet.SequenceNumber())) Reset();
+        // A VOP still open when the timestamp moves on had its marker left
+        // out; it is whole, since no packet was lost in between.
+        if (!m_frameBuffer.empty() && !m_waiting && packet.Timestamp() != m_frameTimestamp) {
+            ProcessFrame(m_frameTimestamp);
+            m_frameBuffer.clear();
+        }
+        m_frameTimestamp = packet.Timestamp();
 
         const uint8_t* payload = packet.Payload();
         const size_t length = payload ? packet.PayloadLength() : 0;

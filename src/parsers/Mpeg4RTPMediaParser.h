@@ -29,6 +29,9 @@ private:
     bool m_waiting = true;
     // The VOP being collected is intra-coded and carries the headers.
     bool m_withHeader = false;
+    // RTP timestamp of the VOP being collected: senders that never set the
+    // marker bit end a VOP only by starting the next one at a new timestamp.
+    uint32_t m_frameTimestamp = 0;
 };
 
 }  // namespace zentavo

@@ -193,6 +193,24 @@ TEST(Mpeg4RTPMediaParser, ConfigurationFromTheSessionDescription) {
     EXPECT_EQ(h.factory.Overruns(), 0u);
 }
 
+// Some senders never set the marker bit: a VOP then ends where the next one
+// begins at a new timestamp, one frame late, and still whole.
+TEST(Mpeg4RTPMediaParser, VopsWithoutMarkerEndAtTheNextTimestamp) {
+    Mpeg4Harness h;
+    const Bytes config = MakeConfig(VolFields());
+    h.parser.SetParameterSets(Bytes(), Bytes(), config);
+    const Bytes i1 = MakeVop(true, 3000, 1), p1 = MakeVop(false, 900, 2), p2 = MakeVop(false, 700, 3);
+    for (size_t i = 0; i < i1.size(); i += 1400)
+        h.Send(Bytes(i1.begin() + i, i1.begin() + std::min(i1.size(), i + 1400)), false, 100);
+    h.Send(p1, false, 200);
+    EXPECT_EQ(h.client.offered.size(), 1u);
+    h.Send(p2, false, 300);
+    ASSERT_EQ(h.client.offered.size(), 2u);
+    EXPECT_EQ(h.client.offered[0].data, Cat(config, i1));
+    EXPECT_EQ(h.client.offered[1].data, p1);
+    EXPECT_EQ(h.client.timestamps, (std::vector<uint32_t>{100, 200}));
+}
+
 TEST(Mpeg4RTPMediaParser, InBandHeadersAreTakenAndNotDuplicated) {
     Mpeg4Harness h;
     VolFields small;
