@@ -1,13 +1,31 @@
 #include "channels/BaseRTSPChannel.h"
 
+#include "channels/RTSPFailureText.h"
+#include "runtime/TextUtils.h"
+
 namespace zentavo {
 
+namespace {
+const char kOperation[] = "zentavo::CBaseRTSPChannel::StopTransport";
+const unsigned kFirstFrameSliceMs = 100;
+}  // namespace
+
+void CBaseRTSPChannel::CCauseLog::Forget() {
+    CLockGuard guard(m_lock);
+    m_lastText.clear();
+}
+
 CBaseRTSPChannel::CBaseRTSPChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IChannelCallback* callback)
-    : CBaseRTPChannel(channelIndex, driver, callback), m_client(driver) {}
+    : CBaseRTPChannel(channelIndex, driver, callback), m_client(driver), m_causeLog(driver) {}
 
 CBaseRTSPChannel::~CBaseRTSPChannel() {
     // The client's thread calls back into this object: it ends first.
     m_client.Stop();
+}
+
+void CBaseRTSPChannel::LogCause(int level, const std::string& cause) {
+    if (cause.empty() || m_driver == nullptr) return;
+    m_causeLog.Log(level, "%s: %s: %s", kOperation, ChannelName().c_str(), cause.c_str());
 }
 
 bool CBaseRTSPChannel::StartTransport() {
@@ -25,18 +43,53 @@ bool CBaseRTSPChannel::StartTransport() {
     PrepareClientSettings(settings);
     if (m_stopEvent.Wait(0)) return false;
     m_interleavedPackets = false;
-    m_sessionInterleaved = settings.interleaved;
+    m_switchLogged = false;
+    m_host = settings.host;
+    m_port = settings.port;
     m_sessionEndedEvent.Reset();
-    if (!m_client.Start(settings, this)) return false;
+    if (!m_client.Start(settings, this)) {
+        if (!m_stopEvent.Wait(0)) LogCause(LOG_ERROR, DescribeRtspFailure(m_client.Result(), m_host, m_port));
+        return false;
+    }
     m_sessionStarted = true;
     return true;
+}
+
+bool CBaseRTSPChannel::WaitForFirstFrame() {
+    CEvent* const events[] = {&m_stopEvent, &m_frameEvent};
+    CTime started;
+    const uint32_t timeoutMs = StreamTimeoutMs();
+    for (;;) {
+        const unsigned which = WaitAny(events, 2, kFirstFrameSliceMs);
+        if (which == 1) {
+            m_causeLog.Forget();
+            return true;
+        }
+        if (which == 0 || started.ElapsedMs() >= timeoutMs) return false;
+        if (m_client.SessionInterleaved() && !m_transport.UseInterleaved() && !m_switchLogged) {
+            m_switchLogged = true;
+            m_causeLog.Log(LOG_INFO, "%s: %s: camera refused RTP over UDP: switched to RTP over TCP", kOperation,
+                           ChannelName().c_str());
+        }
+        // Networks that drop UDP let PLAY through and nothing after it.
+        const uint64_t playTick = m_client.PlayTick();
+        if (!m_client.SessionInterleaved() && playTick != 0 && !m_packetEvent.Wait(0) &&
+            GetTickCount64() - playTick >= kUdpSilenceMs) {
+            m_transport.OnUdpSilent();
+            m_causeLog.Log(LOG_INFO, "%s: %s: no RTP over UDP within %u s: switching to RTP over TCP", kOperation,
+                           ChannelName().c_str(), unsigned(kUdpSilenceMs / 1000));
+            return false;
+        }
+    }
 }
 
 void CBaseRTSPChannel::StopTransport() {
     m_client.Stop();
     if (m_sessionStarted && !m_stopEvent.Wait(0)) {
-        const bool packets = m_sessionInterleaved ? m_interleavedPackets.load() : m_packetEvent.Wait(0);
-        m_transport.OnSessionEnded(m_client.HasPlayed(), packets);
+        const bool interleaved = m_client.SessionInterleaved();
+        const bool packets = interleaved ? m_interleavedPackets.load() : m_packetEvent.Wait(0);
+        m_transport.OnSessionEnded(interleaved, m_client.HasPlayed(), packets);
+        LogCause(LOG_ERROR, DescribeRtspFailure(m_client.Result(), m_host, m_port));
     }
     m_sessionStarted = false;
     CBaseRTPChannel::StopTransport();
