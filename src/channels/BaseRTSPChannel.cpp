@@ -61,16 +61,17 @@ bool CBaseRTSPChannel::WaitForFirstFrame() {
     const uint32_t timeoutMs = StreamTimeoutMs();
     for (;;) {
         const unsigned which = WaitAny(events, 2, kFirstFrameSliceMs);
-        if (which == 1) {
-            m_causeLog.Forget();
-            return true;
-        }
-        if (which == 0 || started.ElapsedMs() >= timeoutMs) return false;
+        if (which == 0) return false;
         if (m_client.SessionInterleaved() && !m_transport.UseInterleaved() && !m_switchLogged) {
             m_switchLogged = true;
             m_causeLog.Log(LOG_INFO, "%s: %s: camera refused RTP over UDP: switched to RTP over TCP", kOperation,
                            ChannelName().c_str());
         }
+        if (which == 1) {
+            m_causeLog.Forget();
+            return true;
+        }
+        if (started.ElapsedMs() >= timeoutMs) return false;
         // Networks that drop UDP let PLAY through and nothing after it.
         const uint64_t playTick = m_client.PlayTick();
         if (!m_client.SessionInterleaved() && playTick != 0 && !m_packetEvent.Wait(0) &&

@@ -50,8 +50,7 @@ CBaseRTSPClient::CBaseRTSPClient(IDebugMessage* driver)
       m_authScheme(RTSP_AUTH_NONE),
       m_haveChallenge(false),
       m_nonceCount(0),
-      m_cnonceSerial(0),
-      m_keepAliveMethod(RTSP_OPTIONS) {
+      m_cnonceSerial(0) {
     WSADATA data;
     m_winsockStarted = WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
@@ -281,7 +280,16 @@ void CBaseRTSPClient::Teardown() {
     // never waited for long: shutdown must not depend on it.
     if (m_parser.Response().session.empty()) return;
     if (m_transportMode == RTSP_TRANSPORT_INTERLEAVED) {
-        if (m_socket != 0) SendAll(BuildRequest(RTSP_TEARDOWN));
+        if (m_socket == 0 || !SendAll(BuildRequest(RTSP_TEARDOWN))) return;
+        // The answer comes behind whatever frames are on their way; a short
+        // look for it lets the server see the request before the close.
+        const ULONGLONG start = GetTickCount64();
+        char buffer[READ_CHUNK];
+        while (GetTickCount64() - start < ULONGLONG(std::min<int32_t>(std::max<int32_t>(m_readTimeoutMs, 0), 1000))) {
+            if (WaitReadable(false) != WAIT_READY) return;
+            const int n = recv(AsSocket(m_socket), buffer, static_cast<int>(sizeof buffer), 0);
+            if (n <= 0 || std::string(buffer, size_t(n)).find("RTSP/") != std::string::npos) return;
+        }
         return;
     }
     SendRequest(RTSP_TEARDOWN);

@@ -118,7 +118,7 @@ private:
     // Keep-alive: the method in use, whether the server named its methods
     // and listed GET_PARAMETER among them; in interleaved mode the request
     // whose answer is still awaited in the stream (0 none).
-    std::atomic<int> m_keepAliveMethod;
+    std::atomic<int> m_keepAliveMethod{RTSP_OPTIONS};
     bool m_publicKnown = false;
     bool m_getParameterListed = false;
     int m_awaitedMethod = 0;

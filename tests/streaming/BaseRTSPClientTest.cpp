@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "streaming/LoopbackPeer.h"
 #include "streaming/RTPPacket.h"
 #include "support/CamSim.h"
 #include "support/FakeDriver.h"
