@@ -385,9 +385,14 @@ TEST_F(RTSPClientSim, TransportRefusalsAndTeardownOnlyWithASession) {
         RTSP_CLIENT_SETTINGS s = Sim();
         s.interleaved = row.startInterleaved;
         ASSERT_TRUE(client.Start(s, &user)) << row.name;
-        if (row.packets) EXPECT_TRUE(user.WaitPackets(5)) << row.name;
-        if (row.failedStatus != 0) EXPECT_TRUE(user.WaitEnded()) << row.name;
-        else rtsp->WaitForLog([](const std::vector<RtspLogEntry>& l) { return Has(Methods(l), "PLAY"); }, kWait);
+        if (row.packets) {
+            EXPECT_TRUE(user.WaitPackets(5)) << row.name;
+        }
+        if (row.failedStatus != 0) {
+            EXPECT_TRUE(user.WaitEnded()) << row.name;
+        } else {
+            rtsp->WaitForLog([](const std::vector<RtspLogEntry>& l) { return Has(Methods(l), "PLAY"); }, kWait);
+        }
         client.Stop();
         std::vector<std::string> setups;
         for (const auto& e : rtsp->Log())
@@ -400,7 +405,9 @@ TEST_F(RTSPClientSim, TransportRefusalsAndTeardownOnlyWithASession) {
         EXPECT_EQ(client.Result().statusCode, row.failedStatus) << row.name;
         EXPECT_EQ(client.Result().transportRefused, row.transportRefused) << row.name;
         EXPECT_EQ(client.Result().transportSwitched, row.setups.size() == 2 && !row.transportRefused) << row.name;
-        if (row.failedStatus == 453) EXPECT_EQ(client.Result().reasonPhrase, "Not Enough Bandwidth");
+        if (row.failedStatus == 453) {
+            EXPECT_EQ(client.Result().reasonPhrase, "Not Enough Bandwidth");
+        }
     }
 }
 
