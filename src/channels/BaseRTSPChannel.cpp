@@ -71,16 +71,20 @@ bool CBaseRTSPChannel::WaitForFirstFrame() {
             m_causeLog.Forget();
             return true;
         }
-        if (started.ElapsedMs() >= timeoutMs) return false;
-        // Networks that drop UDP let PLAY through and nothing after it.
+        const bool timedOut = started.ElapsedMs() >= timeoutMs;
+        // Networks that drop UDP let PLAY through and nothing after it. A
+        // stream time-out shorter than the bound ends the wait earlier.
         const uint64_t playTick = m_client.PlayTick();
+        const uint64_t sincePlay = playTick != 0 ? GetTickCount64() - playTick : 0;
         if (!m_client.SessionInterleaved() && playTick != 0 && !m_packetEvent.Wait(0) &&
-            GetTickCount64() - playTick >= kUdpSilenceMs) {
+            (sincePlay >= kUdpSilenceMs || timedOut)) {
             m_transport.OnUdpSilent();
+            const unsigned seconds = unsigned(sincePlay < 1000 ? 1 : sincePlay / 1000);
             m_causeLog.Log(LOG_INFO, "%s: %s: no RTP over UDP within %u s: switching to RTP over TCP", kOperation,
-                           ChannelName().c_str(), unsigned(kUdpSilenceMs / 1000));
+                           ChannelName().c_str(), seconds);
             return false;
         }
+        if (timedOut) return false;
     }
 }
 
