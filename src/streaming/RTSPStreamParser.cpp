@@ -32,9 +32,11 @@ void CRTSPStreamParser::ProcessData(const uint8_t* data, size_t length) {
             step = TryReply(at, next);
         if (step == STEP_NEED_MORE) break;
         if (step == STEP_CONSUMED) {
+            m_inSync = true;
             at = next;
             continue;
         }
+        m_inSync = false;
         // Resynchronise: on to the next byte that may start a frame or an
         // answer.
         ++m_skipped;
@@ -68,11 +70,15 @@ CRTSPStreamParser::Step CRTSPStreamParser::TryFrame(size_t at, size_t& next) {
         next = at + FRAME_HEADER + frameLength;
         return STEP_CONSUMED;
     }
-    // Another channel (audio, metadata): skipped whole when what follows it
-    // looks like the stream going on, else treated as garbage.
-    if (!stream.Has(frameLength)) return STEP_SKIP_ONE;
+    // Another channel (audio, metadata): right behind a frame or answer it
+    // is a frame and skipped whole; while resynchronising only when what
+    // follows it looks like the stream going on. "$$" is taken for garbage
+    // even then: no server numbers its channels that high.
+    const bool trusted = m_inSync && channel != FRAME_MARK;
+    if (!stream.Has(frameLength)) return trusted ? STEP_NEED_MORE : STEP_SKIP_ONE;
     const size_t end = at + FRAME_HEADER + frameLength;
-    if (end == m_pending.size() || m_pending[end] == FRAME_MARK || m_pending[end] == uint8_t(REPLY_START[0])) {
+    if (trusted || end == m_pending.size() || m_pending[end] == FRAME_MARK ||
+        m_pending[end] == uint8_t(REPLY_START[0])) {
         next = end;
         m_skipped += end - at;
         return STEP_CONSUMED;

@@ -56,6 +56,9 @@ private:
     IRTSPStreamParserUser* m_user;
     std::vector<uint8_t> m_pending;
     uint64_t m_skipped = 0;
+    // The last step consumed a whole frame or answer: the next byte starts
+    // the next one.
+    bool m_inSync = true;
 };
 
 }  // namespace zentavo
