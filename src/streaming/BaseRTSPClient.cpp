@@ -230,6 +230,7 @@ bool CBaseRTSPClient::Request(int method) {
 }
 
 bool CBaseRTSPClient::SetupOnce() {
+    m_sessionInterleaved = m_transportMode == RTSP_TRANSPORT_INTERLEAVED;
     if (!Request(RTSP_SETUP)) return false;
     // The channels the answer names, not those asked for.
     if (m_transportMode == RTSP_TRANSPORT_INTERLEAVED &&
@@ -246,7 +247,6 @@ bool CBaseRTSPClient::Setup() {
     // Some servers take only UDP, others only TCP: the other transport at
     // once, on the same connection, rather than a lost attempt.
     m_transportMode = m_transportMode == RTSP_TRANSPORT_INTERLEAVED ? RTSP_TRANSPORT_UDP : RTSP_TRANSPORT_INTERLEAVED;
-    m_sessionInterleaved = m_transportMode == RTSP_TRANSPORT_INTERLEAVED;
     const RTSP_SESSION_RESULT refused = m_result;
     if (SetupOnce()) {
         m_result = RTSP_SESSION_RESULT();
