@@ -179,7 +179,7 @@ bool CBaseRTSPClient::Connect() {
 void CBaseRTSPClient::Run() {
     m_pauseEvent.Reset();
     m_playEvent.Reset();
-    if (Request(RTSP_DESCRIBE)) {
+    if (Describe()) {
         if (CallOnDescribe() && Setup()) {
             if (!m_paused) m_playEvent.Set();
             CEvent* const events[] = {&m_stopEvent, &m_pauseEvent, &m_playEvent};
@@ -227,6 +227,29 @@ bool CBaseRTSPClient::Request(int method) {
         r.realm = m_parser.Response().realm;
     }
     return false;
+}
+
+bool CBaseRTSPClient::Describe() {
+    if (Request(RTSP_DESCRIBE)) return true;
+    const uint32_t status = m_result.statusCode;
+    if (status != 301 && status != 302 && status != 303 && status != 307) return false;
+    // Gateways and relays send the client elsewhere, sometimes to another
+    // port; one hop per attempt, so a loop cannot hold the thread.
+    std::string host, path;
+    uint16_t port = 0;
+    if (!RtspRedirectTarget(m_lastReply, host, port, path) || IsStopRequested()) return false;
+    CloseSocket();
+    m_settings.host = host;
+    m_settings.port = port;
+    m_settings.path = path;
+    // A new server: its own CSeq count and its own challenge.
+    ResetSession();
+    if (!Connect()) {
+        m_result.connectFailed = true;
+        m_result.failedMethod = RTSP_DESCRIBE;
+        return false;
+    }
+    return Request(RTSP_DESCRIBE);
 }
 
 bool CBaseRTSPClient::SetupOnce() {

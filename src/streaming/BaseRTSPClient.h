@@ -96,6 +96,7 @@ private:
     void KeepAliveFailed(uint32_t status);
     void NotePublic(const std::string& reply);
     bool Request(int method);
+    bool Describe();
     bool Setup();
     bool SetupOnce();
     bool PlayInterleaved();

@@ -97,6 +97,28 @@ bool RtspInterleavedChannels(const std::string& reply, uint8_t& rtp, uint8_t& rt
     return found;
 }
 
+bool RtspRedirectTarget(const std::string& reply, std::string& host, uint16_t& port, std::string& path) {
+    std::string location;
+    ForEachHeader(reply, "location", [&](const std::string& value) {
+        if (location.empty()) location = value;
+    });
+    if (ToLower(location.substr(0, 7)) != "rtsp://") return false;
+    const size_t slash = location.find('/', 7);
+    const std::string authority = location.substr(7, slash == std::string::npos ? std::string::npos : slash - 7);
+    if (authority.empty() || authority.find('@') != std::string::npos) return false;
+    const size_t colon = authority.rfind(':');
+    uint32_t number = 554;
+    if (colon != std::string::npos) {
+        size_t i = colon + 1;
+        if (!ReadNumber(authority, i, number) || i != authority.size() || number == 0 || number > 65535) return false;
+    }
+    host = authority.substr(0, colon);
+    if (host.empty()) return false;
+    port = uint16_t(number);
+    path = slash == std::string::npos ? std::string("/") : location.substr(slash);
+    return true;
+}
+
 bool RtspRefusesTransport(uint32_t statusCode, const std::string& reasonPhrase) {
     if (statusCode == 461 || statusCode == 406) return true;
     return statusCode / 100 == 4 && ToLower(reasonPhrase).find("transport") != std::string::npos;

@@ -23,6 +23,11 @@ bool RtspPublicLists(const std::string& reply, const std::string& method, bool& 
 // answer names one channel only. False when the header has no pair.
 bool RtspInterleavedChannels(const std::string& reply, uint8_t& rtp, uint8_t& rtcp);
 
+// The Location header of a redirect, split into host, port (554 when the
+// URL names none) and path with its leading "/"; false unless it is an
+// rtsp:// URL with a host.
+bool RtspRedirectTarget(const std::string& reply, std::string& host, uint16_t& port, std::string& path);
+
 // A SETUP answer that refuses the transport asked for rather than the
 // session: 461, 406, or another 4xx whose reason names the transport.
 bool RtspRefusesTransport(uint32_t statusCode, const std::string& reasonPhrase);

@@ -463,6 +463,20 @@ TEST_F(RTSPClientSim, AServerThatCountsOnlyGetParameterKeepsTheSession) {
     }
 }
 
+TEST_F(RTSPClientSim, ARedirectOnDescribeIsFollowed) {
+    const std::string moved = "rtsp://127.0.0.1:" + std::to_string(rtsp->port) + "/moved";
+    ASSERT_TRUE(rtsp->Set(kSessionDefaults + std::string("redirect=") + moved));
+    CBaseRTSPClient client(&driver);
+    User user;
+    const auto log = RunUntil(client, user, "PLAY");
+    ASSERT_TRUE(rtsp->Set("redirect="));
+    std::string setup;
+    for (const auto& e : log)
+        if (MethodOf(e.text) == "SETUP") setup = e.text;
+    EXPECT_EQ(setup.find("SETUP " + moved + "/trackID=1 RTSP/1.0\r\n"), 0u) << setup;
+    EXPECT_EQ(user.describes, 1);
+}
+
 TEST(RTSPClient, ConnectTimeoutBelowOneStepAlwaysFails) {
     if (!CamSim::Available()) GTEST_SKIP() << "HALVENCAP_CAMSIM not set";
     CamSim sim;

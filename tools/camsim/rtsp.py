@@ -85,6 +85,7 @@ class RtspSwitches:
                                         # keep the session; it expires and the connection closes
         self.error_methods = set()  # answered 551 Option not supported
         self.stream_ms = 0          # interleaved: go on sending a packet every 40 ms for this long
+        self.redirect = ""          # DESCRIBE of any other URL is answered 302 with this Location
 
 
 class RtspService:
@@ -136,6 +137,8 @@ class RtspService:
                         getattr(s, name).update(m.upper() for m in value.split(",") if m)
                     elif name == "content_base":
                         s.content_base = None if value == "default" else value
+                    elif name == "redirect":
+                        s.redirect = value
                     elif name == "control":
                         s.control = value
                     else:
@@ -262,7 +265,7 @@ class RtspService:
             return True
         code, extra, body, after = answer(url, headers)
         status[0] = code
-        reasons = {200: "OK", 461: "Unsupported transport", 406: "Not Acceptable", 453: "Not Enough Bandwidth"}
+        reasons = {200: "OK", 302: "Moved Temporarily", 461: "Unsupported transport", 406: "Not Acceptable", 453: "Not Enough Bandwidth"}
         self._send(conn, code, reasons.get(code, "Refused"), cseq, extra, body)
         if after:
             after(conn)
@@ -338,6 +341,8 @@ class RtspService:
         s = self.switches
         if s.describe_status:
             return s.describe_status, [], b"", None
+        if s.redirect and not url.startswith(s.redirect):
+            return 302, [("Location", s.redirect)], b"", None
         base = url.partition("?")[0].rstrip("/") + "/"
         sdp = ("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=camsim\r\nt=0 0\r\na=control:*\r\n"
                "m=video 0 RTP/AVP 96\r\nc=IN IP4 0.0.0.0\r\na=rtpmap:96 H264/90000\r\n"
