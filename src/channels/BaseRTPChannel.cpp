@@ -6,6 +6,10 @@
 
 namespace zentavo {
 
+namespace {
+constexpr uint32_t kLatePacketSteps = 100;
+}  // namespace
+
 CBaseRTPChannel::CBaseRTPChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IChannelCallback* callback)
     : CBaseCameraChannel(channelIndex, driver, callback),
       m_cameraAddress(driver != nullptr ? ResolveHost(driver->GetDeviceInfo()->address) : 0),
@@ -142,9 +146,10 @@ void CBaseRTPChannel::AcceptPacket(CRTPPacket& packet, int64_t arrivalTicks) {
     const uint16_t sequence = packet.SequenceNumber();
     if (m_haveSequence) {
         const uint16_t step = uint16_t(sequence - m_lastSequence);
-        // A step back or a jump of half the range is a restart, not loss.
+        // A few steps back is a late packet; far back, a restarted stream.
+        const bool late = step >= 0x8000 && step > 0x10000 - kLatePacketSteps;
         if (step > 1 && step < 0x8000) ++m_lossGaps;
-        if (step != 0 && step < 0x8000) m_lastSequence = sequence;
+        if (step != 0 && !late) m_lastSequence = sequence;
     } else {
         m_lastSequence = sequence;
         m_haveSequence = true;
