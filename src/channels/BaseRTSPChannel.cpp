@@ -6,7 +6,9 @@
 namespace zentavo {
 
 namespace {
-const char kOperation[] = "zentavo::CBaseRTSPChannel::StopTransport";
+const char kStartOperation[] = "zentavo::CBaseRTSPChannel::StartTransport";
+const char kStopOperation[] = "zentavo::CBaseRTSPChannel::StopTransport";
+const char kWaitOperation[] = "zentavo::CBaseRTSPChannel::WaitForFirstFrame";
 const unsigned kFirstFrameSliceMs = 100;
 }  // namespace
 
@@ -23,9 +25,9 @@ CBaseRTSPChannel::~CBaseRTSPChannel() {
     m_client.Stop();
 }
 
-void CBaseRTSPChannel::LogCause(int level, const std::string& cause) {
+void CBaseRTSPChannel::LogCause(int level, const char* operation, const std::string& cause) {
     if (cause.empty() || m_driver == nullptr) return;
-    m_causeLog.Log(level, "%s: %s: %s", kOperation, ChannelName().c_str(), cause.c_str());
+    m_causeLog.Log(level, "%s: %s: %s", operation, ChannelName().c_str(), cause.c_str());
 }
 
 bool CBaseRTSPChannel::StartTransport() {
@@ -48,7 +50,8 @@ bool CBaseRTSPChannel::StartTransport() {
     m_port = settings.port;
     m_sessionEndedEvent.Reset();
     if (!m_client.Start(settings, this)) {
-        if (!m_stopEvent.Wait(0)) LogCause(LOG_ERROR, DescribeRtspFailure(m_client.Result(), m_host, m_port));
+        if (!m_stopEvent.Wait(0))
+            LogCause(LOG_ERROR, kStartOperation, DescribeRtspFailure(m_client.Result(), m_host, m_port));
         return false;
     }
     m_sessionStarted = true;
@@ -64,7 +67,7 @@ bool CBaseRTSPChannel::WaitForFirstFrame() {
         if (which == 0) return false;
         if (m_client.SessionInterleaved() && !m_transport.UseInterleaved() && !m_switchLogged) {
             m_switchLogged = true;
-            m_causeLog.Log(LOG_INFO, "%s: %s: camera refused RTP over UDP: switched to RTP over TCP", kOperation,
+            m_causeLog.Log(LOG_INFO, "%s: %s: camera refused RTP over UDP: switched to RTP over TCP", kWaitOperation,
                            ChannelName().c_str());
         }
         if (which == 1) {
@@ -80,7 +83,7 @@ bool CBaseRTSPChannel::WaitForFirstFrame() {
             (sincePlay >= kUdpSilenceMs || timedOut)) {
             m_transport.OnUdpSilent();
             const unsigned seconds = unsigned(sincePlay < 1000 ? 1 : sincePlay / 1000);
-            m_causeLog.Log(LOG_INFO, "%s: %s: no RTP over UDP within %u s: switching to RTP over TCP", kOperation,
+            m_causeLog.Log(LOG_INFO, "%s: %s: no RTP over UDP within %u s: switching to RTP over TCP", kWaitOperation,
                            ChannelName().c_str(), seconds);
             return false;
         }
@@ -94,7 +97,7 @@ void CBaseRTSPChannel::StopTransport() {
         const bool interleaved = m_client.SessionInterleaved();
         const bool packets = interleaved ? m_interleavedPackets.load() : m_packetEvent.Wait(0);
         m_transport.OnSessionEnded(interleaved, m_client.HasPlayed(), packets);
-        LogCause(LOG_ERROR, DescribeRtspFailure(m_client.Result(), m_host, m_port));
+        LogCause(LOG_ERROR, kStopOperation, DescribeRtspFailure(m_client.Result(), m_host, m_port));
     }
     m_sessionStarted = false;
     CBaseRTPChannel::StopTransport();

@@ -54,7 +54,7 @@ private:
         void Forget();
     };
 
-    void LogCause(int level, const std::string& cause);
+    void LogCause(int level, const char* operation, const std::string& cause);
 
     CTransportChoice m_transport;
     CCauseLog m_causeLog;
