@@ -7,6 +7,10 @@
 
 namespace zentavo {
 
+namespace {
+constexpr uint32_t kLatePacketSteps = 100;
+}  // namespace
+
 CBaseRTPChannel::CBaseRTPChannel(uint32_t channelIndex, IDriver* driver, ipcapture::IChannelCallback* callback)
     : CBaseCameraChannel(channelIndex, driver, callback),
       m_cameraAddress(driver != nullptr ? ResolveHost(driver->GetDeviceInfo()->address) : 0),
@@ -34,12 +38,15 @@ uint32_t CBaseRTPChannel::Run() {
                 OnPeriodic();
                 m_periodicTimer.Restart();
             }
+            ReportPacketLoss();
         } else if (StartStream()) {
-            CEvent* const events[] = {&m_stopEvent, &m_frameEvent};
-            if (WaitAny(events, 2, StreamTimeoutMs()) == 1)
+            if (WaitForFirstFrame()) {
                 SetState(CAMERA_STREAMING);
-            else
+                m_lossGaps = 0;
+                m_lossTimer.Restart();
+            } else {
                 waitMs = 10;
+            }
         }
         const bool stopping = m_stopEvent.Wait(waitMs);
         const uint32_t timeoutMs = StreamTimeoutMs();
@@ -60,6 +67,20 @@ uint32_t CBaseRTPChannel::Run() {
     SetCameraState(false);
     LogFrameLatency();
     return 0;
+}
+
+bool CBaseRTPChannel::WaitForFirstFrame() {
+    CEvent* const events[] = {&m_stopEvent, &m_frameEvent};
+    return WaitAny(events, 2, StreamTimeoutMs()) == 1;
+}
+
+void CBaseRTPChannel::ReportPacketLoss() {
+    if (m_lossTimer.ElapsedMs() < 60000) return;
+    m_lossTimer.Restart();
+    const uint32_t gaps = m_lossGaps.exchange(0);
+    if (gaps == 0 || m_driver == nullptr) return;
+    m_driver->Message(LOG_ERROR, "%s: %s: %u frames lost to packet loss in the last minute",
+                      "zentavo::CBaseRTPChannel::Run", ChannelName().c_str(), gaps);
 }
 
 void CBaseRTPChannel::LogFrameLatency() {
@@ -103,6 +124,7 @@ void CBaseRTPChannel::StopTransport() { StopPortPair(); }
 
 bool CBaseRTPChannel::StartPortPair() {
     m_receiver.SetUser(this);
+    m_haveSequence = false;
     for (uint32_t port = kFirstPort; port < kPortLimit; port += 2) {
         if (m_stopEvent.Wait(0)) return false;
         m_packetEvent.Reset();
@@ -151,7 +173,18 @@ void CBaseRTPChannel::OnRTPPacket(const sockaddr_in& from, CRTPPacket& packet) {
 void CBaseRTPChannel::AcceptPacket(CRTPPacket& packet, int64_t arrivalTicks) {
     m_packetArrivalTicks = arrivalTicks;
     m_packetEvent.Set();
-    m_rtcp.UpdateSequence(packet.SequenceNumber(), packet.Timestamp());
+    const uint16_t sequence = packet.SequenceNumber();
+    if (m_haveSequence) {
+        const uint16_t step = uint16_t(sequence - m_lastSequence);
+        // A few steps back is a late packet; far back, a restarted stream.
+        const bool late = step >= 0x8000 && step > 0x10000 - kLatePacketSteps;
+        if (step > 1 && step < 0x8000) ++m_lossGaps;
+        if (step != 0 && !late) m_lastSequence = sequence;
+    } else {
+        m_lastSequence = sequence;
+        m_haveSequence = true;
+    }
+    m_rtcp.UpdateSequence(sequence, packet.Timestamp());
     HandlePacket(packet);
 }
 

@@ -5,6 +5,7 @@
 // without frames, report the loss to the host from the whole time-out on.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "channels/BaseCameraChannel.h"
@@ -41,6 +42,10 @@ public:
     virtual bool PrepareStream() = 0;
     // One packet of the camera's stream, in arrival order.
     virtual void HandlePacket(const CRTPPacket& packet) = 0;
+    // After a connection attempt started: true once the first frame came,
+    // false when the attempt is to be given up (stop, time-out, or the
+    // transport found not to work).
+    virtual bool WaitForFirstFrame();
 
     // IRTPReceiverUser
     void OnRTPPacket(const sockaddr_in& from, CRTPPacket& packet) override;
@@ -73,6 +78,9 @@ protected:
     // One log line with the frame latency percentiles, when there are any.
     void LogFrameLatency();
     uint32_t StreamTimeoutMs();
+    // At most one line a minute while streaming, when the sequence numbers
+    // showed gaps.
+    void ReportPacketLoss();
 
     uint32_t m_periodicIntervalMs = kPeriodicIntervalMs;
     CTime m_periodicTimer;
@@ -86,6 +94,11 @@ protected:
     // Written on the thread that delivers packets.
     int64_t m_packetArrivalTicks = 0;
     CLatencyHistogram m_frameLatency;
+    // Sequence gaps seen on the packet thread; each damages a frame.
+    std::atomic<uint32_t> m_lossGaps{0};
+    uint16_t m_lastSequence = 0;
+    bool m_haveSequence = false;
+    CTime m_lossTimer;
 };
 
 }  // namespace zentavo

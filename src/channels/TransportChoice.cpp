@@ -2,16 +2,21 @@
 
 namespace zentavo {
 
-void CTransportChoice::OnSessionEnded(bool played, bool packetsArrived) {
+void CTransportChoice::OnUdpSilent() {
+    m_interleaved = true;
+    m_silentSessions = 0;
+}
+
+void CTransportChoice::OnSessionEnded(bool interleaved, bool played, bool packetsArrived) {
     if (packetsArrived) {
+        // What worked once is what the camera and network allow.
+        m_interleaved = interleaved;
         m_silentSessions = 0;
-        // TCP costs the camera more; once a TCP session has ended, UDP
-        // deserves another chance.
-        m_interleaved = false;
         return;
     }
-    // A session the server refused says nothing about the transport.
-    if (!played) return;
+    // A session the server refused says nothing about the transport, and
+    // one on a transport already given up on has been counted.
+    if (!played || interleaved != m_interleaved) return;
     if (++m_silentSessions >= kSilentSessionsBeforeSwitch) {
         m_silentSessions = 0;
         m_interleaved = !m_interleaved;

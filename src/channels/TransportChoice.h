@@ -1,8 +1,9 @@
 // Which transport the next RTSP session asks for. Some networks let RTSP
-// through but drop UDP: PLAY succeeds and no RTP ever comes. After two such
-// sessions in a row the channel asks for RTP interleaved on the RTSP
-// connection; a TCP session that carried packets sends it back to UDP
-// when it ends, and two silent TCP sessions in a row do so as well.
+// through but drop UDP: PLAY succeeds and no RTP ever comes; some servers
+// refuse one of the transports outright. The channel stays on whichever
+// transport last carried packets, so a reconnect does not pay for the
+// discovery again. Two played sessions in a row that carried nothing on
+// the current transport send it to the other one.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +15,12 @@ public:
     static constexpr uint32_t kSilentSessionsBeforeSwitch = 2;
 
     bool UseInterleaved() const { return m_interleaved; }
-    // One session ended. played: the server accepted PLAY; packetsArrived:
-    // RTP of the stream came in.
-    void OnSessionEnded(bool played, bool packetsArrived);
+    // UDP played but stayed silent past the channel's bound: TCP next.
+    void OnUdpSilent();
+    // One session ended. interleaved: the transport it actually used (the
+    // client may have switched on a refusal); played: the server accepted
+    // PLAY; packetsArrived: RTP of the stream came in.
+    void OnSessionEnded(bool interleaved, bool played, bool packetsArrived);
     void Reset();
 
 private:

@@ -2,6 +2,7 @@ set(PORTABLE_SOURCES
     TimeStampConverter.cpp
     StreamingSetup.cpp
     TransportChoice.cpp
+    RTSPFailureText.cpp
     LatencyHistogram.cpp
 )
 set(WIN32_SOURCES

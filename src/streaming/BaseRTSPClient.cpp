@@ -10,6 +10,7 @@
 
 #include "runtime/TextUtils.h"
 #include "runtime/Time.h"
+#include "streaming/RTSPReplyFacts.h"
 
 namespace zentavo {
 
@@ -73,6 +74,16 @@ void CBaseRTSPClient::ResetSession() {
     m_paused = false;
     m_keepAliveTime = 0;
     m_readTimeoutMs = m_settings.receiveTimeoutMs;
+    m_result = RTSP_SESSION_RESULT();
+    m_lastReply.clear();
+    m_lastStatus = 0;
+    m_readEnd = READ_COMPLETE;
+    m_keepAliveMethod = RTSP_OPTIONS;
+    m_publicKnown = false;
+    m_getParameterListed = false;
+    m_awaitedMethod = 0;
+    m_rtpChannel = 0;
+    m_rtcpChannel = 1;
 }
 
 bool CBaseRTSPClient::Start(const RTSP_CLIENT_SETTINGS& settings, IRTSPClientUser* user) {
@@ -84,8 +95,15 @@ bool CBaseRTSPClient::Start(const RTSP_CLIENT_SETTINGS& settings, IRTSPClientUse
     m_user = user;
     m_transportMode = settings.interleaved ? RTSP_TRANSPORT_INTERLEAVED : RTSP_TRANSPORT_UDP;
     m_played = false;
+    m_playTick = 0;
+    m_sessionInterleaved = m_transportMode == RTSP_TRANSPORT_INTERLEAVED;
     const std::string device = m_driver != nullptr ? m_driver->GetDeviceName() : std::string();
-    if (!Connect() || !StartThread(FormatString("RTSP Client Thread (%s)", device.c_str()))) {
+    if (!Connect()) {
+        m_result.connectFailed = true;
+        Stop();
+        return false;
+    }
+    if (!StartThread(FormatString("RTSP Client Thread (%s)", device.c_str()))) {
         Stop();
         return false;
     }
@@ -142,6 +160,7 @@ bool CBaseRTSPClient::Connect() {
                 FD_SET(s, &failed);
                 timeval step = {0, long(CONNECT_STEP_MS) * 1000};
                 const int ready = select(0, nullptr, &writable, &failed, &step);
+                if (ready > 0 && FD_ISSET(s, &failed)) m_result.connectRefused = true;
                 if (ready < 0 || FD_ISSET(s, &failed)) break;
                 connected = ready > 0 && FD_ISSET(s, &writable);
             }
@@ -162,8 +181,8 @@ bool CBaseRTSPClient::Connect() {
 void CBaseRTSPClient::Run() {
     m_pauseEvent.Reset();
     m_playEvent.Reset();
-    if (SendRequest(RTSP_DESCRIBE)) {
-        if (CallOnDescribe() && SendRequest(RTSP_SETUP)) {
+    if (Describe()) {
+        if (CallOnDescribe() && Setup()) {
             if (!m_paused) m_playEvent.Set();
             CEvent* const events[] = {&m_stopEvent, &m_pauseEvent, &m_playEvent};
             for (;;) {
@@ -173,23 +192,201 @@ void CBaseRTSPClient::Run() {
                     if (SendRequest(RTSP_PAUSE)) m_paused = true;
                 } else if (which == 2) {
                     m_paused = false;
-                    if (SendRequest(RTSP_PLAY)) m_played = true;
+                    // Interleaved, the session lives inside PLAY until the
+                    // stream or the stop ends it.
+                    if (m_transportMode == RTSP_TRANSPORT_INTERLEAVED) {
+                        PlayInterleaved();
+                        break;
+                    }
+                    if (!Request(RTSP_PLAY)) break;
+                    m_playTick = GetTickCount64();
+                    m_played = true;
+                    m_result.played = true;
                 } else {
                     KeepAliveCheck();
                 }
             }
         }
-        SendRequest(RTSP_TEARDOWN);
+        Teardown();
     }
     CallOnSessionEnded();
 }
 
-void CBaseRTSPClient::KeepAliveCheck() {
+bool CBaseRTSPClient::Request(int method) {
+    if (SendRequest(method)) return true;
+    if (IsStopRequested()) return false;
+    RTSP_SESSION_RESULT& r = m_result;
+    r.failedMethod = method;
+    r.statusCode = m_lastStatus;
+    r.reasonPhrase = m_lastStatus != 0 ? RtspReasonPhrase(m_lastReply) : std::string();
+    r.noAnswer = m_lastStatus == 0 && m_readEnd == READ_TIMED_OUT;
+    if (m_lastStatus == 0 && m_readEnd == READ_CLOSED) r.serverClosed = true;
+    // A challenge after credentials went out refuses them; a first 401 that
+    // could not be answered at all says the same to an integrator.
+    r.credentialsRefused = m_lastStatus == 401;
+    if (r.credentialsRefused) {
+        r.authScheme = m_parser.Response().authScheme;
+        r.realm = m_parser.Response().realm;
+    }
+    return false;
+}
+
+bool CBaseRTSPClient::Describe() {
+    if (Request(RTSP_DESCRIBE)) return true;
+    const uint32_t status = m_result.statusCode;
+    if (status != 301 && status != 302 && status != 303 && status != 307) return false;
+    // Gateways and relays send the client elsewhere, sometimes to another
+    // port; one hop per attempt, so a loop cannot hold the thread.
+    std::string host, path;
+    uint16_t port = 0;
+    if (!RtspRedirectTarget(m_lastReply, host, port, path) || IsStopRequested()) return false;
+    CloseSocket();
+    m_settings.host = host;
+    m_settings.port = port;
+    m_settings.path = path;
+    // A new server: its own CSeq count and its own challenge.
+    ResetSession();
+    if (!Connect()) {
+        m_result.connectFailed = true;
+        m_result.failedMethod = RTSP_DESCRIBE;
+        return false;
+    }
+    return Request(RTSP_DESCRIBE);
+}
+
+bool CBaseRTSPClient::SetupOnce() {
+    m_sessionInterleaved = m_transportMode == RTSP_TRANSPORT_INTERLEAVED;
+    if (!Request(RTSP_SETUP)) return false;
+    // The channels the answer names, not those asked for.
+    if (m_transportMode == RTSP_TRANSPORT_INTERLEAVED &&
+        !RtspInterleavedChannels(m_lastReply, m_rtpChannel, m_rtcpChannel)) {
+        m_rtpChannel = m_parser.Response().interleavedChannel;
+        m_rtcpChannel = uint8_t(m_rtpChannel + 1);
+    }
+    return true;
+}
+
+bool CBaseRTSPClient::Setup() {
+    if (SetupOnce()) return true;
+    if (IsStopRequested() || !RtspRefusesTransport(m_result.statusCode, m_result.reasonPhrase)) return false;
+    // Some servers take only UDP, others only TCP: the other transport at
+    // once, on the same connection, rather than a lost attempt.
+    m_transportMode = m_transportMode == RTSP_TRANSPORT_INTERLEAVED ? RTSP_TRANSPORT_UDP : RTSP_TRANSPORT_INTERLEAVED;
+    const RTSP_SESSION_RESULT refused = m_result;
+    if (SetupOnce()) {
+        m_result = RTSP_SESSION_RESULT();
+        m_result.transportSwitched = true;
+        return true;
+    }
+    if (RtspRefusesTransport(m_result.statusCode, m_result.reasonPhrase)) {
+        m_result = refused;
+        m_result.transportRefused = true;
+    }
+    return false;
+}
+
+bool CBaseRTSPClient::PlayInterleaved() {
+    const std::string request = BuildRequest(RTSP_PLAY);
+    if (request.empty() || !SendAll(request)) {
+        m_result.failedMethod = RTSP_PLAY;
+        m_result.serverClosed = true;
+        return false;
+    }
+    m_awaitedMethod = RTSP_PLAY;
+    m_playTick = GetTickCount64();
+    m_played = true;
+    m_result.played = true;
+    // The session ends with the stream, the stop or a refused PLAY.
+    return ReceiveInterleaved();
+}
+
+void CBaseRTSPClient::Teardown() {
+    // Only a session the server granted is torn down, and its answer is
+    // never waited for long: shutdown must not depend on it.
+    if (m_parser.Response().session.empty()) return;
+    if (m_transportMode == RTSP_TRANSPORT_INTERLEAVED) {
+        if (m_socket == 0 || !SendAll(BuildRequest(RTSP_TEARDOWN))) return;
+        // The answer comes behind whatever frames are on their way; a short
+        // look for it lets the server see the request before the close.
+        const ULONGLONG start = GetTickCount64();
+        char buffer[READ_CHUNK];
+        while (GetTickCount64() - start < ULONGLONG(std::min<int32_t>(std::max<int32_t>(m_readTimeoutMs, 0), 1000))) {
+            if (WaitReadable(false) != WAIT_READY) return;
+            const int n = recv(AsSocket(m_socket), buffer, static_cast<int>(sizeof buffer), 0);
+            if (n <= 0 || std::string(buffer, size_t(n)).find("RTSP/") != std::string::npos) return;
+        }
+        return;
+    }
+    SendRequest(RTSP_TEARDOWN);
+}
+
+bool CBaseRTSPClient::KeepAliveDue() const {
     const int32_t announced = m_parser.Response().sessionTimeout;
-    const int64_t intervalMs = int64_t(announced != 0 ? announced : m_settings.keepAliveIntervalS) * 1000;
-    if (m_keepAliveTime == 0 || int64_t(ElapsedMs(m_keepAliveTime)) > intervalMs / 2) {
-        SendRequest(RTSP_OPTIONS);
-        m_keepAliveTime = CurrentTimeStamp();
+    const int64_t intervalMs = int64_t(announced > 0 ? announced : m_settings.keepAliveIntervalS) * 1000;
+    return m_keepAliveTime == 0 || int64_t(ElapsedMs(m_keepAliveTime)) > intervalMs / 2;
+}
+
+void CBaseRTSPClient::KeepAliveCheck() {
+    if (!KeepAliveDue()) return;
+    SendKeepAlive();
+    m_keepAliveTime = CurrentTimeStamp();
+}
+
+void CBaseRTSPClient::SendKeepAlive() {
+    const int method = m_keepAliveMethod;
+    const bool publicKnownBefore = m_publicKnown;
+    if (m_transportMode == RTSP_TRANSPORT_INTERLEAVED) {
+        // The answer comes between the frames; one still missing when the
+        // next keep-alive is due counts as a failure of its method.
+        if (m_awaitedMethod == RTSP_OPTIONS || m_awaitedMethod == RTSP_GET_PARAMETER) KeepAliveFailed(0);
+        const std::string request = BuildRequest(m_keepAliveMethod);
+        if (!request.empty() && SendAll(request)) m_awaitedMethod = m_keepAliveMethod;
+        return;
+    }
+    DiscardStaleInput();
+    if (!SendRequest(method)) {
+        KeepAliveFailed(m_lastStatus);
+        return;
+    }
+    // Servers that count only GET_PARAMETER as activity say so in the
+    // answer to the first OPTIONS: use it at once.
+    if (method == RTSP_OPTIONS && !publicKnownBefore && m_getParameterListed) {
+        m_keepAliveMethod = RTSP_GET_PARAMETER;
+        if (!SendRequest(RTSP_GET_PARAMETER)) KeepAliveFailed(m_lastStatus);
+    }
+}
+
+void CBaseRTSPClient::KeepAliveFailed(uint32_t status) {
+    // A failed or unanswered keep-alive does not end a stream that still
+    // delivers; the other method may be the one this server honours.
+    if (status == 454) m_result.sessionExpired = true;
+    if (status == 0 && m_readEnd == READ_CLOSED) m_result.serverClosed = true;
+    m_keepAliveMethod = m_keepAliveMethod == RTSP_GET_PARAMETER ? RTSP_OPTIONS : RTSP_GET_PARAMETER;
+    m_awaitedMethod = 0;
+}
+
+void CBaseRTSPClient::NotePublic(const std::string& reply) {
+    bool known = false;
+    const bool listed = RtspPublicLists(reply, "GET_PARAMETER", known);
+    if (!known) return;
+    const bool first = !m_publicKnown;
+    m_publicKnown = true;
+    m_getParameterListed = listed;
+    if (first) m_keepAliveMethod = listed ? RTSP_GET_PARAMETER : RTSP_OPTIONS;
+}
+
+void CBaseRTSPClient::DiscardStaleInput() {
+    // A keep-alive answered after its wait ended must not be taken for the
+    // answer to the next request.
+    if (m_socket == 0) return;
+    char buffer[1024];
+    for (int i = 0; i < 64; ++i) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(AsSocket(m_socket), &readable);
+        timeval none = {0, 0};
+        if (select(0, &readable, nullptr, nullptr, &none) != 1) return;
+        if (recv(AsSocket(m_socket), buffer, sizeof buffer, 0) <= 0) return;
     }
 }
 
@@ -222,16 +419,22 @@ bool CBaseRTSPClient::SendRequest(int method) {
 }
 
 bool CBaseRTSPClient::Exchange(int method) {
+    m_lastStatus = 0;
+    m_lastReply.clear();
+    m_readEnd = READ_COMPLETE;
     if (m_socket == 0) return false;
     const std::string request = BuildRequest(method);
-    if (request.empty() || !SendAll(request)) return false;
-    if (method == RTSP_PLAY && m_transportMode == RTSP_TRANSPORT_INTERLEAVED) {
-        m_played = true;
-        return ReceiveInterleaved();
+    if (request.empty()) return false;
+    if (!SendAll(request)) {
+        m_readEnd = READ_CLOSED;
+        return false;
     }
     std::string reply;
     // A stop abandons a reply still awaited, except that of TEARDOWN.
     if (!ReadReply(method != RTSP_TEARDOWN, reply) || reply.empty()) return false;
+    m_lastReply = reply;
+    m_lastStatus = RtspStatusCode(reply);
+    NotePublic(reply);
     DIGEST_CHALLENGE challenge;
     if (FindDigestChallenge(reply, challenge)) {
         m_challenge = challenge;
@@ -268,14 +471,19 @@ bool CBaseRTSPClient::ReadReply(bool honourStop, std::string& text) {
     char buffer[CRTSPReplyReader::HEAD_CHUNK];
     while (reader.GetState() == CRTSPReplyReader::READING) {
         const WaitResult wait = WaitReadable(honourStop);
-        if (wait == WAIT_STOPPED) return false;
+        if (wait == WAIT_STOPPED) {
+            m_readEnd = READ_STOPPED;
+            return false;
+        }
         if (wait != WAIT_READY) {
+            m_readEnd = wait == WAIT_TIMED_OUT ? READ_TIMED_OUT : READ_CLOSED;
             reader.Finish();
             break;
         }
         const size_t want = std::min(sizeof buffer, reader.BytesWanted());
         const int n = recv(AsSocket(m_socket), buffer, static_cast<int>(want), 0);
         if (n <= 0) {
+            m_readEnd = READ_CLOSED;
             reader.Finish();
             break;
         }
@@ -287,18 +495,67 @@ bool CBaseRTSPClient::ReadReply(bool honourStop, std::string& text) {
 }
 
 bool CBaseRTSPClient::ReceiveInterleaved() {
-    CRTSPStreamParser parser(m_parser.Response().interleavedChannel, this);
+    CRTSPStreamParser parser(m_rtpChannel, m_rtcpChannel, this);
     static_assert(READ_CHUNK <= 65536, "one read");
     char buffer[READ_CHUNK];
+    ULONGLONG lastData = GetTickCount64();
     for (;;) {
-        const WaitResult wait = WaitReadable(true);
-        if (wait == WAIT_STOPPED) return false;
-        if (wait != WAIT_READY) return true;
-        const int n = recv(AsSocket(m_socket), buffer, static_cast<int>(sizeof buffer), 0);
-        if (n <= 0) return true;
         if (IsStopRequested()) return false;
+        // Keep-alives go out while the stream runs; their answers arrive
+        // in the stream and reach OnRTSPReply.
+        if (m_awaitedMethod != RTSP_PLAY) KeepAliveCheck();
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(AsSocket(m_socket), &readable);
+        timeval wait = {0, long(READ_SLICE_MS) * 1000};
+        const int ready = select(0, &readable, nullptr, nullptr, &wait);
+        if (ready < 0) {
+            m_result.serverClosed = true;
+            return true;
+        }
+        if (ready == 0) {
+            if (GetTickCount64() - lastData > ULONGLONG(std::max<int32_t>(m_settings.receiveTimeoutMs, 0))) return true;
+            continue;
+        }
+        const int n = recv(AsSocket(m_socket), buffer, static_cast<int>(sizeof buffer), 0);
+        if (n <= 0) {
+            m_result.serverClosed = true;
+            return true;
+        }
+        if (IsStopRequested()) return false;
+        lastData = GetTickCount64();
         parser.ProcessData(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(n));
+        if (m_result.failedMethod == RTSP_PLAY) return true;
     }
+}
+
+void CBaseRTSPClient::OnRTSPReply(const std::string& text) {
+    const int method = m_awaitedMethod;
+    if (method == 0) return;
+    m_awaitedMethod = 0;
+    const uint32_t status = RtspStatusCode(text);
+    NotePublic(text);
+    DIGEST_CHALLENGE challenge;
+    if (FindDigestChallenge(text, challenge)) {
+        m_challenge = challenge;
+        m_haveChallenge = true;
+    }
+    m_parser.ParseResponse(text, method);
+    if (status / 100 == 2) return;
+    if (method == RTSP_PLAY) {
+        m_lastStatus = status;
+        m_lastReply = text;
+        m_result.failedMethod = RTSP_PLAY;
+        m_result.statusCode = status;
+        m_result.reasonPhrase = RtspReasonPhrase(text);
+        m_result.credentialsRefused = status == 401;
+        if (status == 401) {
+            m_result.authScheme = m_parser.Response().authScheme;
+            m_result.realm = m_parser.Response().realm;
+        }
+        return;
+    }
+    KeepAliveFailed(status);
 }
 
 std::string CBaseRTSPClient::BaseUrl() const {
@@ -398,6 +655,8 @@ void CBaseRTSPClient::OnRTPPacket(CRTPPacket& packet) {
 }
 
 void CBaseRTSPClient::OnRTCPBye() {
+    m_result.byeReceived = true;
+    m_result.serverClosed = true;
     m_stopEvent.Set();
     if (m_user == nullptr) return;
     try {

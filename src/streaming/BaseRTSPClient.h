@@ -2,7 +2,9 @@
 // session thread that describes, sets up, plays and keeps the session alive,
 // and tears it down when stopped. RTP normally arrives on the UDP ports of
 // the settings; in interleaved mode it arrives on this connection and goes
-// to the user as parsed packets.
+// to the user as parsed packets. A SETUP refused for its transport is
+// repeated at once over the other one. The client writes no log lines: what
+// went wrong is left in a result record for its owner to put into words.
 #pragma once
 
 #include <atomic>
@@ -18,6 +20,7 @@
 #include "streaming/RTSPReplyReader.h"
 #include "streaming/RTSPRequestBuilder.h"
 #include "streaming/RTSPResponseParser.h"
+#include "streaming/RTSPSessionResult.h"
 #include "streaming/RTSPStreamParser.h"
 
 namespace zentavo {
@@ -41,12 +44,22 @@ public:
     // IRTSPStreamParserUser
     void OnRTPPacket(CRTPPacket& packet) override;
     void OnRTCPBye() override;
+    void OnRTSPReply(const std::string& text) override;
 
     const RTSP_RESPONSE& Response() const { return m_parser.Response(); }
     const RTSP_CLIENT_SETTINGS& Settings() const { return m_settings; }
     // The server accepted PLAY in the session last started (interleaved:
     // PLAY was sent and the connection carried the stream).
     bool HasPlayed() const { return m_played.load(); }
+    // GetTickCount64 when the session last started playing, 0 before.
+    uint64_t PlayTick() const { return m_playTick.load(); }
+    // The session runs (or ran) with RTP interleaved on this connection.
+    bool SessionInterleaved() const { return m_sessionInterleaved.load(); }
+    // What happened in the attempt last started; read it only once Stop
+    // has returned (or Start has failed).
+    const RTSP_SESSION_RESULT& Result() const { return m_result; }
+    // The method the next keep-alive uses.
+    int KeepAliveMethod() const { return m_keepAliveMethod.load(); }
 
 protected:
     // Sends one request, answering an authentication challenge as needed;
@@ -66,6 +79,7 @@ protected:
 
 private:
     enum WaitResult { WAIT_READY, WAIT_TIMED_OUT, WAIT_STOPPED, WAIT_ERROR };
+    enum ReadEnd { READ_COMPLETE, READ_TIMED_OUT, READ_CLOSED, READ_STOPPED };
 
     bool Connect();
     void CloseSocket();
@@ -77,12 +91,40 @@ private:
     std::string AuthorizationLine(int method);
     std::string NewCnonce();
     void KeepAliveCheck();
+    bool KeepAliveDue() const;
+    void SendKeepAlive();
+    void KeepAliveFailed(uint32_t status);
+    void NotePublic(const std::string& reply);
+    bool Request(int method);
+    bool Describe();
+    bool Setup();
+    bool SetupOnce();
+    bool PlayInterleaved();
+    void Teardown();
+    void DiscardStaleInput();
     bool CallOnDescribe();
     void CallOnSessionEnded();
     void ResetSession();
 
     bool m_winsockStarted;
     std::atomic<bool> m_played{false};
+    std::atomic<uint64_t> m_playTick{0};
+    std::atomic<bool> m_sessionInterleaved{false};
+    RTSP_SESSION_RESULT m_result;
+    // The raw text and status of the last answer read (0: none came), and
+    // how the last read ended.
+    std::string m_lastReply;
+    uint32_t m_lastStatus = 0;
+    ReadEnd m_readEnd = READ_COMPLETE;
+    // Keep-alive: the method in use, whether the server named its methods
+    // and listed GET_PARAMETER among them; in interleaved mode the request
+    // whose answer is still awaited in the stream (0 none).
+    std::atomic<int> m_keepAliveMethod{RTSP_OPTIONS};
+    bool m_publicKnown = false;
+    bool m_getParameterListed = false;
+    int m_awaitedMethod = 0;
+    uint8_t m_rtpChannel = 0;
+    uint8_t m_rtcpChannel = 1;
     // Read by the session thread, lowered by Stop so that the TEARDOWN
     // reply is waited for only briefly.
     std::atomic<int32_t> m_readTimeoutMs;

@@ -23,6 +23,7 @@ std::string RtspMethodName(int method) {
     case RTSP_TEARDOWN: return "TEARDOWN";
     case RTSP_OPTIONS: return "OPTIONS";
     case RTSP_PAUSE: return "PAUSE";
+    case RTSP_GET_PARAMETER: return "GET_PARAMETER";
     default: return std::string();
     }
 }

@@ -18,6 +18,7 @@ enum RtspMethod {
     RTSP_TEARDOWN = 4,
     RTSP_OPTIONS = 5,
     RTSP_PAUSE = 6,
+    RTSP_GET_PARAMETER = 7,
 };
 
 enum RtspAuthScheme {

@@ -16,6 +16,7 @@ list(APPEND PORTABLE_SOURCES
     RTSPReplyReader.cpp
     RTSPAuthentication.cpp
     RTSPRequestBuilder.cpp
+    RTSPReplyFacts.cpp
 )
 list(APPEND WIN32_SOURCES
     BaseRTSPClient.cpp

@@ -2,6 +2,7 @@ set(PORTABLE_SOURCES
     TimeStampConverterTest.cpp
     StreamingSetupTest.cpp
     TransportChoiceTest.cpp
+    RTSPFailureTextTest.cpp
     LatencyHistogramTest.cpp
     RetryBackoffTest.cpp
 )

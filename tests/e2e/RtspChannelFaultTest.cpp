@@ -112,31 +112,95 @@ TEST_F(RtspFaults, StoppingDuringAPendingDescribeSendsNothingButTeardownAfterwar
     EXPECT_EQ(channel.GetState(), CAMERA_STOPPED);
 }
 
-TEST_F(RtspFaults, WhenUdpNeverArrivesTheChannelFallsBackToInterleavedAndLaterTriesUdpAgain) {
+namespace {
+
+struct Setup {
+    uint64_t timeMs;
+    bool tcp;
+    int status;
+};
+
+std::vector<Setup> Setups(const CamSimRtsp& rtsp) {
+    std::vector<Setup> out;
+    for (const auto& e : rtsp.Log())
+        if (MethodOf(e.text) == "SETUP")
+            out.push_back({e.timeMs, e.text.find("Transport: RTP/AVP/TCP") != std::string::npos, e.status});
+    return out;
+}
+
+uint64_t FirstPlayMs(const CamSimRtsp& rtsp) {
+    for (const auto& e : rtsp.Log())
+        if (MethodOf(e.text) == "PLAY") return e.timeMs;
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(RtspFaults, WhenUdpNeverArrivesTheChannelSwitchesToTcpAndStaysThere) {
     // The simulated camera plays over UDP but sends nothing; asked for TCP
-    // it sends its packets on the RTSP connection.
+    // it sends its packets on the RTSP connection and then falls silent, so
+    // the channel reconnects.
     ASSERT_TRUE(rtsp->Set("tcp=1&rtp_packets=10"));
     CH264ChannelRTSP channel(0, &driver, &callback);
     ASSERT_TRUE(channel.Start(settings));
     ASSERT_TRUE(callback.WaitFrames(1, 60s));
-    // The interleaved session ends without more packets; the next turn asks
-    // for UDP again.
-    auto setups = [&] {
-        std::vector<std::string> out;
-        for (const auto& e : rtsp->Log())
-            if (MethodOf(e.text) == "SETUP") out.push_back(e.text);
-        return out;
-    };
-    ASSERT_TRUE(PollUntil([&] { return setups().size() >= 4; }, 60000));
+    ASSERT_TRUE(PollUntil([&] { return Setups(*rtsp).size() >= 3; }, 60000));
     channel.Stop();
-    const auto s = setups();
-    ASSERT_GE(s.size(), 4u);
-    for (size_t i : {0u, 1u, 3u}) {
-        EXPECT_NE(s[i].find("Transport: RTP/AVP;unicast;client_port="), std::string::npos) << i << s[i];
-    }
-    EXPECT_NE(s[2].find("Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), std::string::npos) << s[2];
+    const auto s = Setups(*rtsp);
+    ASSERT_GE(s.size(), 3u);
+    EXPECT_FALSE(s[0].tcp);
+    // Given up on within 5 s of PLAY, the way general RTSP clients do.
+    EXPECT_LT(s[1].timeMs - FirstPlayMs(*rtsp), 5000u);
+    for (size_t i = 1; i < s.size(); ++i) EXPECT_TRUE(s[i].tcp) << "SETUP " << i;
+    EXPECT_EQ(driver.CountContaining(": no RTP over UDP within "), 1u);
+    EXPECT_EQ(driver.CountContaining(" s: switching to RTP over TCP"), 1u);
     EXPECT_GE(callback.Frames(), 1u);
     EXPECT_EQ(factory.Outstanding(), 0u);
+}
+
+TEST_F(RtspFaults, ACameraRefusingUdpIsAskedForTcpInTheSameAttempt) {
+    ASSERT_TRUE(rtsp->Set("refuse_udp=461&rtp_packets=10"));
+    CH264ChannelRTSP channel(0, &driver, &callback);
+    ASSERT_TRUE(channel.Start(settings));
+    ASSERT_TRUE(callback.WaitFrames(1, 60s));
+    ASSERT_TRUE(PollUntil([&] { return Setups(*rtsp).size() >= 3; }, 60000));
+    channel.Stop();
+    const auto s = Setups(*rtsp);
+    ASSERT_GE(s.size(), 3u);
+    EXPECT_FALSE(s[0].tcp);
+    EXPECT_EQ(s[0].status, 461);
+    EXPECT_TRUE(s[1].tcp);
+    EXPECT_EQ(s[1].status, 200);
+    EXPECT_LT(s[1].timeMs - s[0].timeMs, 1000u);  // at once, not on the next turn
+    for (size_t i = 2; i < s.size(); ++i) EXPECT_TRUE(s[i].tcp) << "SETUP " << i;
+    const auto methods = MethodsSeen();
+    ASSERT_GE(methods.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(methods.begin(), methods.begin() + 4),
+              (std::vector<std::string>{"DESCRIBE", "SETUP", "SETUP", "PLAY"}));
+    EXPECT_EQ(driver.CountContaining("camera refused RTP over UDP: switched to RTP over TCP"), 1u);
+}
+
+TEST_F(RtspFaults, WhyAnAttemptFailedIsLoggedOnceWithoutTheCredentials) {
+    const std::string password = "Pa55-word-never-logged";
+    driver.device.userName = "u";
+    driver.device.password = password;
+    ASSERT_TRUE(rtsp->Set("auth=digest"));
+    CH264ChannelRTSP channel(0, &driver, &callback);
+    ASSERT_TRUE(channel.Start(settings));
+    ASSERT_TRUE(driver.WaitForLine("check user name and password", 60s));
+    // Retries with the same cause add no line.
+    ASSERT_TRUE(PollUntil([&] { return Count(MethodsSeen(), "DESCRIBE") >= 6; }, 60000));
+    channel.Stop();
+    EXPECT_EQ(driver.CountContaining("DESCRIBE answered 401 Unauthorized (Digest, realm \"camsim\"): "
+                                     "check user name and password"),
+              1u);
+    for (const auto& line : driver.Lines()) {
+        EXPECT_EQ(line.text.find(password), std::string::npos) << line.text;
+        EXPECT_EQ(line.text.find("response="), std::string::npos) << line.text;
+        EXPECT_EQ(line.text.find("Authorization"), std::string::npos) << line.text;
+    }
+    // The line names the device the way the channel's state lines do.
+    EXPECT_EQ(driver.CountContaining("Camera " + driver.device.address + ": DESCRIBE answered 401"), 1u);
 }
 
 TEST_F(RtspFaults, OnlyTheCameraMayFeedTheDepacketizer) {

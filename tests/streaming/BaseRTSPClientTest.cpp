@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <winsock2.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "runtime/TextUtils.h"
+#include "streaming/LoopbackPeer.h"
 #include "streaming/RTPPacket.h"
 #include "support/CamSim.h"
 #include "support/FakeDriver.h"
@@ -287,6 +289,193 @@ TEST_F(RTSPClientSim, InterleavedPlayDeliversPacketsAndByeEndsTheSession) {
     ASSERT_GE(log.size(), 3u);
     EXPECT_NE(log[2].text.find("Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n"), std::string::npos);
     EXPECT_EQ(Methods(log).back(), "TEARDOWN");
+}
+
+namespace {
+
+// Switches of the rows below, back to the simulator's defaults first.
+const char kSessionDefaults[] =
+    "refuse_udp=0&refuse_tcp=0&public=default&keepalive_methods=&error_methods=&stall=&stream_ms=0&"
+    "interleaved=0&tcp=0&rtp_packets=5&session_timeout=0&";
+
+std::vector<std::string> MethodsAfterPlay(const std::vector<RtspLogEntry>& log) {
+    std::vector<std::string> out;
+    bool played = false;
+    for (const auto& e : log) {
+        const std::string m = MethodOf(e.text);
+        if (played && m != "TEARDOWN") out.push_back(m + " " + std::to_string(e.status));
+        played = played || m == "PLAY";
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(RTSPClientSim, KeepAliveMethodFollowsPublicAndTheAnswers) {
+    const char* kPublicWithGet = "public=OPTIONS,DESCRIBE,SETUP,PLAY,TEARDOWN,GET_PARAMETER";
+    const struct {
+        const char* name;
+        std::string switches;
+        std::vector<std::string> keepAlives;  // the first ones after PLAY, with their status
+    } rows[] = {
+        {"Public of DESCRIBE lists GET_PARAMETER", kPublicWithGet, {"GET_PARAMETER 200", "GET_PARAMETER 200"}},
+        {"Public without GET_PARAMETER", "", {"OPTIONS 200", "OPTIONS 200"}},
+        {"error answer to GET_PARAMETER: OPTIONS next", std::string(kPublicWithGet) + "&error_methods=GET_PARAMETER",
+         {"GET_PARAMETER 551", "OPTIONS 200", "OPTIONS 200"}},
+        {"error answer to OPTIONS: GET_PARAMETER next", "error_methods=OPTIONS",
+         {"OPTIONS 551", "GET_PARAMETER 200", "GET_PARAMETER 200"}},
+    };
+    for (const auto& row : rows) {
+        ASSERT_TRUE(rtsp->Set(kSessionDefaults + std::string("session_timeout=2&") + row.switches)) << row.name;
+        ASSERT_TRUE(rtsp->ClearLog());
+        CBaseRTSPClient client(&driver);
+        User user;
+        ASSERT_TRUE(client.Start(Sim(), &user)) << row.name;
+        rtsp->WaitForLog([&](const std::vector<RtspLogEntry>& l) {
+            return MethodsAfterPlay(l).size() >= row.keepAlives.size() || user.ended;
+        }, kWait);
+        client.Stop();
+        auto seen = MethodsAfterPlay(rtsp->Log());
+        seen.resize(std::min(seen.size(), row.keepAlives.size()));
+        EXPECT_EQ(seen, row.keepAlives) << row.name;
+    }
+}
+
+TEST_F(RTSPClientSim, AnUnansweredKeepAliveKeepsTheSessionAndSwitchesMethod) {
+    ASSERT_TRUE(rtsp->Set(kSessionDefaults + std::string("session_timeout=2&stall=GET_PARAMETER&"
+                                                         "public=OPTIONS,SETUP,PLAY,GET_PARAMETER")));
+    CBaseRTSPClient client(&driver);
+    User user;
+    RTSP_CLIENT_SETTINGS s = Sim();
+    s.receiveTimeoutMs = 1000;
+    ASSERT_TRUE(client.Start(s, &user));
+    rtsp->WaitForLog([&](const std::vector<RtspLogEntry>& l) { return Has(Methods(l), "GET_PARAMETER"); }, kWait);
+    EXPECT_TRUE(PollUntil([&] { return client.KeepAliveMethod() == RTSP_OPTIONS; }));
+    EXPECT_FALSE(user.ended);
+    ASSERT_TRUE(rtsp->Set("stall="));
+    client.Stop();
+    EXPECT_TRUE(client.Result().played);
+}
+
+TEST_F(RTSPClientSim, TransportRefusalsAndTeardownOnlyWithASession) {
+    const struct {
+        const char* name;
+        const char* switches;
+        bool startInterleaved;
+        std::vector<std::string> setups;  // the Transport of each SETUP, with the status
+        bool packets;                     // interleaved packets arrive
+        bool teardown;
+        uint32_t failedStatus;
+        bool transportRefused;
+    } rows[] = {
+        {"UDP refused with 461: TCP at once", "refuse_udp=461", false,
+         {"RTP/AVP 461", "RTP/AVP/TCP 200"}, true, true, 0, false},
+        {"UDP refused with 406: TCP at once", "refuse_udp=406", false,
+         {"RTP/AVP 406", "RTP/AVP/TCP 200"}, true, true, 0, false},
+        {"TCP refused: UDP at once", "refuse_tcp=461", true, {"RTP/AVP/TCP 461", "RTP/AVP 200"}, false, true, 0,
+         false},
+        {"both refused: no session, no TEARDOWN", "refuse_udp=461&refuse_tcp=461", false,
+         {"RTP/AVP 461", "RTP/AVP/TCP 461"}, false, false, 461, true},
+        {"453 is no transport refusal", "refuse_udp=453", false, {"RTP/AVP 453"}, false, false, 453, false},
+    };
+    for (const auto& row : rows) {
+        ASSERT_TRUE(rtsp->Set(kSessionDefaults + std::string(row.switches))) << row.name;
+        ASSERT_TRUE(rtsp->ClearLog());
+        CBaseRTSPClient client(&driver);
+        User user;
+        RTSP_CLIENT_SETTINGS s = Sim();
+        s.interleaved = row.startInterleaved;
+        ASSERT_TRUE(client.Start(s, &user)) << row.name;
+        if (row.packets) {
+            EXPECT_TRUE(user.WaitPackets(5)) << row.name;
+        }
+        if (row.failedStatus != 0) {
+            EXPECT_TRUE(user.WaitEnded()) << row.name;
+        } else {
+            rtsp->WaitForLog([](const std::vector<RtspLogEntry>& l) { return Has(Methods(l), "PLAY"); }, kWait);
+        }
+        client.Stop();
+        std::vector<std::string> setups;
+        for (const auto& e : rtsp->Log())
+            if (MethodOf(e.text) == "SETUP") {
+                const size_t at = e.text.find("Transport: ") + 11;
+                setups.push_back(e.text.substr(at, e.text.find(';', at) - at) + " " + std::to_string(e.status));
+            }
+        EXPECT_EQ(setups, row.setups) << row.name;
+        EXPECT_EQ(Has(Methods(rtsp->Log()), "TEARDOWN"), row.teardown) << row.name;
+        EXPECT_EQ(client.Result().statusCode, row.failedStatus) << row.name;
+        EXPECT_EQ(client.Result().transportRefused, row.transportRefused) << row.name;
+        EXPECT_EQ(client.Result().transportSwitched, row.setups.size() == 2 && !row.transportRefused) << row.name;
+        if (row.failedStatus == 453) {
+            EXPECT_EQ(client.Result().reasonPhrase, "Not Enough Bandwidth");
+        }
+    }
+}
+
+TEST_F(RTSPClientSim, InterleavedStreamCarriesKeepAlivesAndTheirAnswers) {
+    // Channels 4-5 as the answer grants them, junk on channel 9 now and then,
+    // keep-alive answers between the frames.
+    ASSERT_TRUE(rtsp->Set(kSessionDefaults + std::string("interleaved=1&stream_ms=60000&session_timeout=2&"
+                                                         "public=OPTIONS,SETUP,PLAY,GET_PARAMETER")));
+    InterleavedClient client(&driver);
+    User user;
+    user.onDescribe = [&] { client.UseInterleaved(); };
+    ASSERT_TRUE(client.Start(Sim(), &user));
+    const auto log = rtsp->WaitForLog([&](const std::vector<RtspLogEntry>& l) {
+        const auto after = MethodsAfterPlay(l);
+        return std::count(after.begin(), after.end(), std::string("GET_PARAMETER 200")) >= 3;
+    }, kWait);
+    EXPECT_TRUE(user.WaitPackets(60));
+    EXPECT_FALSE(user.ended);
+    // Every answer was read out of the stream: none counted as missing.
+    EXPECT_EQ(client.KeepAliveMethod(), RTSP_GET_PARAMETER);
+    client.Stop();
+    const auto after = MethodsAfterPlay(log);
+    ASSERT_GE(after.size(), 3u);
+    for (const auto& m : after) EXPECT_EQ(m, "GET_PARAMETER 200");
+    EXPECT_TRUE(client.SessionInterleaved());
+}
+
+TEST_F(RTSPClientSim, AServerThatCountsOnlyGetParameterKeepsTheSession) {
+    // Like VLC's server: OPTIONS is no activity, the session expires.
+    const struct {
+        const char* name;
+        const char* publicList;
+        bool closed;
+    } rows[] = {
+        {"GET_PARAMETER listed", "public=OPTIONS,DESCRIBE,SETUP,PLAY,TEARDOWN,GET_PARAMETER", false},
+        {"only OPTIONS known", "public=OPTIONS,DESCRIBE,SETUP,PLAY,TEARDOWN", true},
+    };
+    for (const auto& row : rows) {
+        ASSERT_TRUE(rtsp->Set(kSessionDefaults + std::string("keepalive_methods=GET_PARAMETER&session_timeout=3&") +
+                              row.publicList));
+        ASSERT_TRUE(rtsp->ClearLog());
+        CBaseRTSPClient client(&driver);
+        User user;
+        ASSERT_TRUE(client.Start(Sim(), &user));
+        // Past twice the session time-out.
+        rtsp->WaitForLog([&](const std::vector<RtspLogEntry>& l) {
+            return !l.empty() && !MethodsAfterPlay(l).empty() && l.back().timeMs - l.front().timeMs > 7000;
+        }, 10s);
+        // The session thread runs on either way: only the stream decides.
+        EXPECT_FALSE(user.ended) << row.name;
+        client.Stop();
+        EXPECT_EQ(client.Result().serverClosed, row.closed) << row.name;
+    }
+}
+
+TEST_F(RTSPClientSim, ARedirectOnDescribeIsFollowed) {
+    const std::string moved = "rtsp://127.0.0.1:" + std::to_string(rtsp->port) + "/moved";
+    ASSERT_TRUE(rtsp->Set(kSessionDefaults + std::string("redirect=") + moved));
+    CBaseRTSPClient client(&driver);
+    User user;
+    const auto log = RunUntil(client, user, "PLAY");
+    ASSERT_TRUE(rtsp->Set("redirect="));
+    std::string setup;
+    for (const auto& e : log)
+        if (MethodOf(e.text) == "SETUP") setup = e.text;
+    EXPECT_EQ(setup.find("SETUP " + moved + "/trackID=1 RTSP/1.0\r\n"), 0u) << setup;
+    EXPECT_EQ(user.describes, 1);
 }
 
 TEST(RTSPClient, ConnectTimeoutBelowOneStepAlwaysFails) {

@@ -16,7 +16,9 @@ using Bytes = std::vector<uint8_t>;
 struct Recorder : IRTSPStreamParserUser {
     void OnRTPPacket(CRTPPacket& packet) override { sequences.push_back(packet.SequenceNumber()); }
     void OnRTCPBye() override { ++byes; }
+    void OnRTSPReply(const std::string& text) override { replies.push_back(text); }
     std::vector<uint16_t> sequences;
+    std::vector<std::string> replies;
     int byes = 0;
 };
 
@@ -77,11 +79,48 @@ TEST(RTSPStreamParser, MalformedAndEmptyFramesAreIgnored) {
     parser.ProcessData(stream.data(), stream.size());
     EXPECT_EQ(user.sequences, std::vector<uint16_t>{4});
     // A frame announced longer than what came is kept, and bounded by 64 KiB.
-    const Bytes head = {'$', 0, 0xFF, 0xFF, 1, 2};
+    const Bytes head = {'$', 0, 0xFF, 0xFF, 0x80, 2};
     parser.ProcessData(head.data(), head.size());
     EXPECT_EQ(parser.PendingBytes(), head.size());
     parser.ProcessData(nullptr, 0);
     EXPECT_EQ(parser.PendingBytes(), head.size());
+}
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+TEST(RTSPStreamParser, AnswersBetweenFramesGarbageAndForeignChannels) {
+    const std::string ok = "RTSP/1.0 200 OK\r\nCSeq: 6\r\nSession: 1\r\n\r\n";
+    const std::string withBody = "RTSP/1.0 200 OK\r\nCSeq: 7\r\ncontent-length: 4\r\n\r\n$\x04" "ab";
+    Bytes big = Rtp(9);
+    big.resize(65535, 0x55);
+    const struct {
+        const char* name;
+        Bytes stream;
+        std::vector<uint16_t> sequences;
+        std::vector<std::string> replies;
+        int byes;
+    } rows[] = {
+        {"answer between frames", Cat({Frame(4, Rtp(1)), Text(ok), Frame(4, Rtp(2))}), {1, 2}, {ok}, 0},
+        {"answer whose body holds a $", Cat({Text(withBody), Frame(4, Rtp(3))}), {3}, {withBody}, 0},
+        {"garbage before and between", Cat({Text("\x01\x02RTX$"), Frame(4, Rtp(4)), Text("zz"), Frame(4, Rtp(5))}),
+         {4, 5}, {}, 0},
+        {"foreign channel holding our channel's bytes", Cat({Frame(0, Frame(4, Rtp(66))), Frame(4, Rtp(6))}), {6}, {}, 0},
+        {"RTCP on the granted channel, not rtp + 1", Cat({Frame(5, BYE), Frame(9, BYE), Frame(4, Rtp(7))}), {7}, {}, 1},
+        {"a $ in garbage announcing a long frame of ours", Cat({Bytes{'$', 4, 0xFF, 0x00, 0x12}, Frame(4, Rtp(8))}), {8}, {}, 0},
+        {"largest frame", Cat({Frame(4, big), Frame(4, Rtp(10))}), {9, 10}, {}, 0},
+        {"SDES without END then RTP", Cat({Frame(9, {0x81, 202, 0, 1, 1, 2, 3, 4}), Frame(4, Rtp(11))}), {11}, {}, 0},
+    };
+    for (const auto& row : rows) {
+        for (size_t cut : {size_t(0), size_t(3), row.stream.size() / 2}) {
+            Recorder user;
+            CRTSPStreamParser parser(4, 9, &user);
+            parser.ProcessData(row.stream.data(), cut);
+            parser.ProcessData(row.stream.data() + cut, row.stream.size() - cut);
+            EXPECT_EQ(user.sequences, row.sequences) << row.name << " cut " << cut;
+            EXPECT_EQ(user.replies, row.replies) << row.name << " cut " << cut;
+            EXPECT_EQ(user.byes, row.byes) << row.name << " cut " << cut;
+        }
+    }
 }
 
 TEST(RTSPStreamParser, NoUserDeliversNothing) {

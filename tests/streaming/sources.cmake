@@ -3,6 +3,7 @@ set(PORTABLE_SOURCES
     SDPResponseParserTest.cpp
     RTSPResponseParserTest.cpp
     RTSPStreamParserTest.cpp
+    RTSPReplyFactsTest.cpp
     RTCPStatisticsTest.cpp
     RTCPPacketsTest.cpp
     BoundedQueueTest.cpp

@@ -78,6 +78,14 @@ class RtspSwitches:
         self.tcp = False            # a SETUP asking for RTP/AVP/TCP is answered interleaved=0-1
         self.rtp_packets = 10
         self.bye = False
+        self.refuse_udp = 0         # status of a SETUP asking for UDP (461, 406, ...); 0 accepts it
+        self.refuse_tcp = 0         # the same for a SETUP asking for TCP
+        self.public = None          # None: the default Public list of OPTIONS; else on OPTIONS and DESCRIBE
+        self.keepalive_methods = set()  # with session_timeout: only these (and SETUP/PLAY/PAUSE/TEARDOWN)
+                                        # keep the session; it expires and the connection closes
+        self.error_methods = set()  # answered 551 Option not supported
+        self.stream_ms = 0          # interleaved: go on sending a packet every 40 ms for this long
+        self.redirect = ""          # DESCRIBE of any other URL is answered 302 with this Location
 
 
 class RtspService:
@@ -92,6 +100,7 @@ class RtspService:
         self.closed = threading.Event()
         self._connections = set()
         self._per_connection = threading.local()  # each connection is served on its own thread
+        self._send_lock = threading.Lock()  # interleaved frames and answers share a connection
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.listener.bind(("127.0.0.1", 0))
@@ -117,15 +126,19 @@ class RtspService:
                     elif name in ("qop", "always_401", "length_nospace", "interleaved", "tcp", "bye", "stale"):
                         setattr(s, name, value == "1")
                     elif name in ("nonce_uses", "describe_status", "header_pad", "body_delay_ms",
-                                  "session_timeout", "rtp_packets"):
+                                  "session_timeout", "rtp_packets", "refuse_udp", "refuse_tcp", "stream_ms"):
                         if not value.isdigit() or int(value) > 1 << 24:
                             raise ValueError("%s needs a number" % name)
                         setattr(s, name, int(value))
-                    elif name in ("stall", "close_after"):
+                    elif name == "public":
+                        s.public = None if value == "default" else value
+                    elif name in ("stall", "close_after", "keepalive_methods", "error_methods"):
                         getattr(s, name).clear()
                         getattr(s, name).update(m.upper() for m in value.split(",") if m)
                     elif name == "content_base":
                         s.content_base = None if value == "default" else value
+                    elif name == "redirect":
+                        s.redirect = value
                     elif name == "control":
                         s.control = value
                     else:
@@ -172,9 +185,13 @@ class RtspService:
 
     def _serve(self, conn):
         pending = b""
+        self._per_connection.activity = None
+        self._per_connection.streaming = None
         try:
             conn.settimeout(POLL)
             while not self.closed.is_set():
+                if self._expired():
+                    break
                 end = pending.find(b"\r\n\r\n")
                 if end < 0:
                     try:
@@ -191,9 +208,20 @@ class RtspService:
         except OSError:
             pass
         finally:
+            streaming = getattr(self._per_connection, "streaming", None)
+            if streaming is not None:
+                streaming.set()
             with self.lock:
                 self._connections.discard(conn)
-            conn.close()
+            with self._send_lock:
+                conn.close()
+
+    def _expired(self):
+        """A session kept alive only by the listed methods has timed out."""
+        s = self.switches
+        last = getattr(self._per_connection, "activity", None)
+        return (last is not None and s.keepalive_methods and s.session_timeout
+                and time.monotonic() - last > s.session_timeout)
 
     def _handle(self, conn, raw):
         text = raw.decode("latin-1")
@@ -219,19 +247,26 @@ class RtspService:
             if self.closed.is_set():
                 return False
         cseq = headers.get("cseq", "0")
+        if method in ("SETUP", "PLAY", "PAUSE", "TEARDOWN") or method in self.switches.keepalive_methods:
+            self._per_connection.activity = time.monotonic()
         refusal = self._check_auth(method, headers.get("authorization"))
         if refusal is not None:
             status[0] = 401
             self._send(conn, 401, "Unauthorized", cseq, refusal)
             return True
         answer = getattr(self, "_on_" + method.lower(), None)
+        if method in self.switches.error_methods:
+            status[0] = 551
+            self._send(conn, 551, "Option not supported", cseq, [])
+            return True
         if answer is None:
             status[0] = 405
             self._send(conn, 405, "Method Not Allowed", cseq, [])
             return True
         code, extra, body, after = answer(url, headers)
         status[0] = code
-        self._send(conn, code, "OK" if code == 200 else "Refused", cseq, extra, body)
+        reasons = {200: "OK", 302: "Moved Temporarily", 461: "Unsupported transport", 406: "Not Acceptable", 453: "Not Enough Bandwidth"}
+        self._send(conn, code, reasons.get(code, "Refused"), cseq, extra, body)
         if after:
             after(conn)
         return method not in self.switches.close_after and method != "TEARDOWN"
@@ -296,18 +331,26 @@ class RtspService:
     # ----- methods -----
 
     def _on_options(self, url, headers):
-        return 200, [("Public", "OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN")], b"", None
+        public = self.switches.public
+        return 200, [("Public", "OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN" if public is None else public)], b"", None
+
+    def _on_get_parameter(self, url, headers):
+        return 200, [("Session", "CAMSIM%d" % self.camera.id)], b"", None
 
     def _on_describe(self, url, headers):
         s = self.switches
         if s.describe_status:
             return s.describe_status, [], b"", None
+        if s.redirect and not url.startswith(s.redirect):
+            return 302, [("Location", s.redirect)], b"", None
         base = url.partition("?")[0].rstrip("/") + "/"
         sdp = ("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=camsim\r\nt=0 0\r\na=control:*\r\n"
                "m=video 0 RTP/AVP 96\r\nc=IN IP4 0.0.0.0\r\na=rtpmap:96 H264/90000\r\n"
                "a=fmtp:96 packetization-mode=1;sprop-parameter-sets=%s,%s\r\n"
                "a=control:%s\r\n" % (SDP_SPS, SDP_PPS, s.control)).encode()
         extra = [("Content-Type", "application/sdp")]
+        if s.public is not None:
+            extra.append(("Public", s.public))
         if s.content_base is None:
             extra.append(("Content-Base", base))
         elif s.content_base:
@@ -318,13 +361,17 @@ class RtspService:
         s = self.switches
         transport = headers.get("transport", "")
         session = "CAMSIM%d" % self.camera.id
+        asks_tcp = "TCP" in transport.upper()
+        refusal = s.refuse_tcp if asks_tcp else s.refuse_udp
+        if refusal:
+            return refusal, [], b"", None
         if s.session_timeout:
             session += ";timeout=%d" % s.session_timeout
         self._per_connection.channel = None
         if s.interleaved:
             reply_transport = "RTP/AVP/TCP;unicast;interleaved=4-5"
             self._per_connection.channel = 4
-        elif s.tcp and "TCP" in transport.upper():
+        elif (s.tcp or s.refuse_udp) and asks_tcp:
             reply_transport = "RTP/AVP/TCP;unicast;interleaved=0-1"
             self._per_connection.channel = 0
         else:
@@ -345,6 +392,13 @@ class RtspService:
         channel 9 first, which the client must skip), optionally an RTCP BYE
         on the next channel."""
         channel = self._per_connection.channel
+        stream_ms = self.switches.stream_ms
+        if stream_ms:
+            done = threading.Event()
+            self._per_connection.streaming = done
+            threading.Thread(target=self._stream_interleaved, args=(conn, channel, stream_ms, done),
+                             daemon=True).start()
+            return
         data = b"$\x09\x00\x04junk"
         for seq in range(self.switches.rtp_packets):
             payload = bytes([0x65]) + bytes(range(16))
@@ -354,7 +408,27 @@ class RtspService:
             rr = struct.pack("!BBHI", 0x80, 201, 1, 0x1234)
             bye = struct.pack("!BBHI", 0x81, 203, 1, 0x1234)
             data += b"$" + bytes([channel + 1]) + struct.pack("!H", len(rr + bye)) + rr + bye
-        conn.sendall(data)
+        with self._send_lock:
+            conn.sendall(data)
+
+    def _stream_interleaved(self, conn, channel, stream_ms, done):
+        """A packet every 40 ms with junk on a foreign channel now and
+        then, while answers to requests go out between the frames."""
+        end = time.monotonic() + stream_ms / 1000.0
+        seq = 0
+        while not done.is_set() and not self.closed.is_set() and time.monotonic() < end:
+            payload = bytes([0x65]) + bytes(range(16))
+            rtp = struct.pack("!BBHII", 0x80, 96 | 0x80, seq & 0xFFFF, seq * 3600, 0x1234) + payload
+            data = b"$" + bytes([channel]) + struct.pack("!H", len(rtp)) + rtp
+            if seq % 10 == 5:
+                data += b"$\x09\x00\x04junk"
+            try:
+                with self._send_lock:
+                    conn.sendall(data)
+            except OSError:
+                return
+            seq += 1
+            done.wait(0.04)
 
     def _send(self, conn, code, reason, cseq, extra, body=b""):
         s = self.switches
@@ -365,12 +439,13 @@ class RtspService:
         if body:
             head += ("Content-Length:%d\r\n" if s.length_nospace else "Content-Length: %d\r\n") % len(body)
         data = (head + "\r\n").encode("latin-1")
-        if body and s.body_delay_ms:
-            conn.sendall(data)
-            time.sleep(s.body_delay_ms / 1000.0)
-            conn.sendall(body)
-        else:
-            conn.sendall(data + body)
+        with self._send_lock:
+            if body and s.body_delay_ms:
+                conn.sendall(data)
+                time.sleep(s.body_delay_ms / 1000.0)
+                conn.sendall(body)
+            else:
+                conn.sendall(data + body)
 
 
 def service_of(camera):

@@ -115,6 +115,25 @@ class RtspSideTest(unittest.TestCase):
         c.ask("OPTIONS", url)
         self.assertEqual(c.sock.recv(10), b"")
 
+    def test_transport_refusals_public_and_keepalive_only_by_get_parameter(self):
+        cam, port = self.camera("")
+        url = "rtsp://127.0.0.1:%d/h264" % port
+        self.set(cam, "refuse_udp=461&public=OPTIONS,GET_PARAMETER&error_methods=OPTIONS"
+                      "&keepalive_methods=GET_PARAMETER&session_timeout=1")
+        c = Rtsp(self, port)
+        status, head, _ = c.ask("DESCRIBE", url)
+        self.assertIn("Public: OPTIONS,GET_PARAMETER", head)
+        status, head, _ = c.ask("SETUP", url + "/trackID=1", [("Transport", "RTP/AVP;unicast;client_port=4000-4001")])
+        self.assertEqual(head.splitlines()[0], "RTSP/1.0 461 Unsupported transport")
+        status, head, _ = c.ask("SETUP", url + "/trackID=1", [("Transport", "RTP/AVP/TCP;unicast;interleaved=0-1")])
+        self.assertIn("interleaved=0-1", head)
+        self.assertEqual(c.ask("OPTIONS", url)[0], 551)
+        self.assertEqual(c.ask("GET_PARAMETER", url)[0], 200)
+        # OPTIONS is no activity: the session expires and the connection closes.
+        c.sock.settimeout(WAIT)
+        c.ask("OPTIONS", url)
+        self.assertEqual(c.sock.recv(10), b"")
+
 
 if __name__ == "__main__":
     unittest.main()
