@@ -28,8 +28,11 @@ std::string Printable(const std::string& text) {
 
 std::string DescribeRtspFailure(const RTSP_SESSION_RESULT& r, const std::string& host, uint16_t port) {
     if (r.connectFailed) {
-        if (r.connectRefused) return FormatString("connection refused by %s:%u", host.c_str(), unsigned(port));
-        return FormatString("no answer from %s:%u", host.c_str(), unsigned(port));
+        if (r.connectRefused)
+            return FormatString("connection refused by %s:%u: check the camera's RTSP port and that its RTSP server runs",
+                                host.c_str(), unsigned(port));
+        return FormatString("no answer from %s:%u: check the address and that a firewall lets the RTSP port through",
+                            host.c_str(), unsigned(port));
     }
     if (r.byeReceived) return "session ended by the camera (RTCP BYE)";
     if (r.sessionExpired) return "session ended by the camera (session expired)";

@@ -19,9 +19,9 @@ TEST(RTSPFailureText, OneCauseInWordsPerRecord) {
     } rows[] = {
         {result([](RTSP_SESSION_RESULT&) {}), ""},
         {result([](RTSP_SESSION_RESULT& r) { r.played = true; }), ""},
-        {result([](RTSP_SESSION_RESULT& r) { r.connectFailed = true; }), "no answer from cam:554"},
+        {result([](RTSP_SESSION_RESULT& r) { r.connectFailed = true; }), "no answer from cam:554: check the address and that a firewall lets the RTSP port through"},
         {result([](RTSP_SESSION_RESULT& r) { r.connectFailed = r.connectRefused = true; }),
-         "connection refused by cam:554"},
+         "connection refused by cam:554: check the camera's RTSP port and that its RTSP server runs"},
         {result([](RTSP_SESSION_RESULT& r) {
              r.failedMethod = RTSP_DESCRIBE;
              r.statusCode = 401;
