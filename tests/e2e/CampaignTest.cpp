@@ -315,7 +315,10 @@ public:
         if (state == 2 && m_lastState == 0 && since < kStreamTimeoutMs / 2 - kToleranceMs) ++m_earlyLostStates;
         m_lastState = state;
         if (state == 0 && since > kStreamTimeoutMs + 2 * kToleranceMs) ++m_staleStreamingStates;
-        m_factory.ClearRecords();  // the campaign looks at frames as they come
+        // The campaign looks at frames and log lines as they come; kept,
+        // they would grow this process and read as a leak in memory.tsv.
+        m_factory.ClearRecords();
+        m_sink.Clear();
     }
 
     std::vector<Fault> Faults() {
