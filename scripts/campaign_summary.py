@@ -27,11 +27,11 @@ PRIVATE_KB_SLACK = 8192
 
 # The memory slopes. Samples from the first WARMUP_S (or the first third of a
 # shorter run) are left out: buffers, thread stacks and the allocator's arenas
-# reach their working size then. A slope is judged only over JUDGED_MIN_S of
-# samples after that; over less, a minute's step of the allocator reads as a
-# trend.
+# reach their working size then. A slope is judged only when the samples span
+# MIN_SPAN_S; over less, a minute's step of the allocator reads as a trend
+# (the default half-hour campaign is judged, the test command's minute not).
 WARMUP_S = 600
-JUDGED_MIN_S = 1200
+MIN_SPAN_S = 1200
 # A slope is a leak when it is above its bound and also above SIGNIFICANCE
 # times its standard error, so that neither a noisy run nor a small but steady
 # allocator drift is called one. The bounds (per hour and channel) stand well
@@ -81,9 +81,8 @@ def memory_slopes(rows):
     span = int(samples[-1]["elapsed_s"]) - t0
     warmup = min(WARMUP_S, span / 3.0)
     judged = [r for r in samples if int(r["elapsed_s"]) - t0 >= warmup]
-    judged_span = int(judged[-1]["elapsed_s"]) - int(judged[0]["elapsed_s"]) if judged else 0
     channels = sum(int(r["channels"]) for r in judged) / float(len(judged)) if judged else 0
-    too_short = judged_span < JUDGED_MIN_S or len(judged) < 3
+    too_short = span < MIN_SPAN_S or len(judged) < 3
     lines = ["memory: %d samples over %.1f min, the first %.1f min left out, %.1f channels running" % (
         len(samples), span / 60.0, warmup / 60.0, channels)]
     bad = []
@@ -99,8 +98,8 @@ def memory_slopes(rows):
         if bound is None:
             verdict = "shown only"
         elif too_short:
-            verdict = "not judged: run too short (%.1f of %d min after the warm-up)" % (
-                judged_span / 60.0, JUDGED_MIN_S // 60)
+            verdict = "not judged: run too short (%.1f min of samples, %d needed)" % (
+                span / 60.0, MIN_SPAN_S // 60)
         elif per > bound and per_err is not None and per > SIGNIFICANCE * per_err:
             verdict = "GROWS (bound %g)" % bound
             bad.append("%s grow by %.2f %s/h per channel (bound %g, +- %.2f)" % (

@@ -58,7 +58,8 @@ class MemorySlopesTest(unittest.TestCase):
         ("noisy", samples(120, noise_kib=40000, noise_handles=40), False, "ok"),
         ("too short", samples(1, private_kib_per_hour=4 * 100000), False, "not judged: run too short"),
         ("one minute campaign", samples(1, private_kib_per_hour=4 * 100000)[:2], False, "run too short"),
-        ("short run", samples(25, private_kib_per_hour=4 * 100000), False, "not judged: run too short"),
+        ("short run", samples(19, private_kib_per_hour=4 * 100000), False, "not judged: run too short"),
+        ("just long enough", samples(20, private_kib_per_hour=4 * 100000, noise_kib=200), True, "GROWS"),
     )
 
     def test_rows(self):
@@ -68,6 +69,13 @@ class MemorySlopesTest(unittest.TestCase):
                 self.assertEqual(bool(bad), grows, "\n".join(lines))
                 text = "\n".join(lines)
                 self.assertIn(word, text)
+
+    def test_noisy_slope_is_above_its_bound(self):
+        # The noisy row passes on its error alone, not on a small slope.
+        rows = [r for r in self.ROWS if r[0] == "noisy"][0][1]
+        lines, _ = summary.memory_slopes(rows)
+        private = [l for l in lines if "private bytes" in l][0]
+        self.assertGreater(float(private.split()[2]), summary.PRIVATE_KIB_PER_HOUR_BOUND, private)
 
     def test_slope_per_channel(self):
         lines, bad = summary.memory_slopes(samples(120, private_kib_per_hour=4 * 2000, handles_per_hour=4 * 50))
