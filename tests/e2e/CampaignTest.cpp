@@ -524,15 +524,20 @@ public:
         m_thread = std::thread([this] { Run(); });
     }
     ~MemorySampler() {
+        Finish();
+        m_thread.join();
+        if (m_file != nullptr) std::fclose(m_file);
+    }
+    bool Opened() const { return m_file != nullptr; }
+    // No more samples: once the first channel's run ends, threads and
+    // buffers of the campaign itself go, which is no trend of the driver's.
+    void Finish() {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_done = true;
         }
         m_wake.notify_all();
-        m_thread.join();
-        if (m_file != nullptr) std::fclose(m_file);
     }
-    bool Opened() const { return m_file != nullptr; }
 
 private:
     void Run() {
@@ -629,7 +634,11 @@ TEST_F(Campaign, DISABLED_FaultsAcrossChannels) {
         }
     });
     std::vector<std::thread> runners;
-    for (auto& c : channels) runners.emplace_back([&, ch = c.get()] { ch->RunFaults(startMs, endMs, only); });
+    for (auto& c : channels)
+        runners.emplace_back([&, ch = c.get()] {
+            ch->RunFaults(startMs, endMs, only);
+            memory->Finish();
+        });
     for (auto& t : runners) t.join();
     done = true;
     sampler.join();

@@ -32,6 +32,16 @@ def samples(minutes, private_kib_per_hour=0.0, handles_per_hour=0.0, noise_kib=0
     return rows
 
 
+def quiet_steps():
+    """Three channels streaming undisturbed for 35 minutes: one step of the
+    allocator and one lazily made handle after the warm-up."""
+    rows = samples(35, channels=3)
+    for r in rows:
+        r["private_kb"] = "60000" if int(r["elapsed_s"]) < 1200 else "60012"
+        r["handles"] = "300" if int(r["elapsed_s"]) < 900 else "301"
+    return rows
+
+
 class FitTest(unittest.TestCase):
     def test_exact_line(self):
         slope, err = summary.fit([(0, 1.0), (1, 3.0), (2, 5.0), (3, 7.0)])
@@ -56,6 +66,8 @@ class MemorySlopesTest(unittest.TestCase):
         # Scatter far larger than any trend: the fitted slope may pass the
         # bound, but not its own error.
         ("noisy", samples(120, noise_kib=40000, noise_handles=40), False, "ok"),
+        # Single steps: significant for a straight line, far below a leak.
+        ("quiet steps", quiet_steps(), False, "ok"),
         ("too short", samples(1, private_kib_per_hour=4 * 100000), False, "not judged: run too short"),
         ("one minute campaign", samples(1, private_kib_per_hour=4 * 100000)[:2], False, "run too short"),
         ("short run", samples(19, private_kib_per_hour=4 * 100000), False, "not judged: run too short"),
