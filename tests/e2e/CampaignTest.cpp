@@ -12,13 +12,18 @@
 //   HALVENCAP_CAMPAIGN_CHANNELS  channels, kinds in turn MJPEG, H264, MPEG4 (4)
 //   HALVENCAP_CAMPAIGN_CYCLES    start/stop and probe cycles per kind (1000)
 //   HALVENCAP_CAMPAIGN_SEED      seed of the proxies' RNGs (1)
-//   HALVENCAP_CAMPAIGN_FAULTS    comma-separated fault names to use (all)
+//   HALVENCAP_CAMPAIGN_FAULTS    comma-separated fault names to use (all);
+//                                a name that matches none ("none") leaves
+//                                the channels streaming undisturbed
+//   HALVENCAP_CAMPAIGN_SAMPLE_SECONDS  memory sample period (60)
 //
 // Results (tab-separated, one header line each):
 //   faults.tsv     one row per injected fault
 //   rules.tsv      one row per channel: frames and rule violations
 //   leaks.tsv      one row per cycle kind
 //   segments.tsv   delivered-frame files and the fault each belongs to
+//   memory.tsv     one row per memory sample while the channels run, written
+//                  as it is taken, so a long run can be watched
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -27,6 +32,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -276,10 +282,12 @@ public:
         if (!m_driver || !m_driver->Open(&m_sink, &m_factory, &m_config)) return false;
         m_capture = m_driver->GetVideoCaptureEx();
         m_callback.lastFrameMs = NowMs();
-        return m_capture != nullptr && m_capture->StartChannel(0, &m_callback, &m_channelConfig);
+        m_running = m_capture != nullptr && m_capture->StartChannel(0, &m_callback, &m_channelConfig);
+        return m_running;
     }
 
     void Stop() {
+        m_running = false;
         if (m_capture != nullptr) {
             const int64_t t0 = NowMs();
             m_capture->StopChannel(0);
@@ -307,7 +315,10 @@ public:
         if (state == 2 && m_lastState == 0 && since < kStreamTimeoutMs / 2 - kToleranceMs) ++m_earlyLostStates;
         m_lastState = state;
         if (state == 0 && since > kStreamTimeoutMs + 2 * kToleranceMs) ++m_staleStreamingStates;
-        m_factory.ClearRecords();  // the campaign looks at frames as they come
+        // The campaign looks at frames and log lines as they come; kept,
+        // they would grow this process and read as a leak in memory.tsv.
+        m_factory.ClearRecords();
+        m_sink.Clear();
     }
 
     std::vector<Fault> Faults() {
@@ -382,7 +393,12 @@ public:
                                             return std::find(only.begin(), only.end(), f.name) == only.end();
                                         }),
                          faults.end());
-        if (faults.empty()) return;
+        if (faults.empty()) {
+            // Nothing to inject: the channels stream undisturbed, the
+            // baseline a leak slope is judged against.
+            while (NowMs() < endMs) std::this_thread::sleep_for(200ms);
+            return;
+        }
         size_t next = static_cast<size_t>(m_index) % faults.size();  // channels start at different faults
         // Frames first: the start is not a fault.
         WaitFrame(NowMs(), kRecoveryBoundMs * 2);
@@ -447,6 +463,7 @@ public:
     }
 
     int Index() const { return m_index; }
+    bool Running() const { return m_running.load(); }
     Kind GetKind() const { return m_kind; }
     size_t Frames() const { return m_frames.load(); }
     SegmentWriter& Writer() { return m_writer; }
@@ -480,6 +497,7 @@ private:
     DriverPtr m_driver{nullptr, DriverDeleter{nullptr}};
     zentavo::ipcapture::IIPVideoCaptureEx* m_capture = nullptr;
     std::atomic<size_t> m_frames{0};
+    std::atomic<bool> m_running{false};  // read by the memory sampler
     std::atomic<int> m_earlyLostStates{0};
     int32_t m_lastState = -1;  // as last sampled; only Sample touches it
     std::atomic<int> m_staleStreamingStates{0};
@@ -490,6 +508,69 @@ private:
     std::mutex m_recordsMutex;
     std::vector<FaultRecord> m_records;
     size_t m_recordFramesFrom = 0;
+};
+
+// Samples the process every period while the channels run, one row each,
+// flushed at once: a slope of private bytes or handles over hours is a leak
+// that the before/after of the cycles is too short to show.
+class MemorySampler {
+public:
+    MemorySampler(const Output& out, std::function<int()> running, long periodSeconds)
+        : m_file(out.Open("memory.tsv", "w")), m_running(std::move(running)),
+          m_period(std::chrono::seconds(std::max(1L, periodSeconds))) {
+        if (m_file != nullptr)
+            std::fprintf(m_file, "elapsed_s\tchannels\tthreads\thandles\tprivate_kb\tvirtual_kb\n");
+        m_start = Clock::now();
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~MemorySampler() {
+        Finish();
+        m_thread.join();
+        if (m_file != nullptr) std::fclose(m_file);
+    }
+    bool Opened() const { return m_file != nullptr; }
+    // No more samples: once the first channel's run ends, threads and
+    // buffers of the campaign itself go, which is no trend of the driver's.
+    void Finish() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+    }
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (auto next = m_start; !m_done; next += m_period) {
+            if (m_wake.wait_until(lock, next, [this] { return m_done; })) break;
+            Write();
+        }
+    }
+    void Write() {
+        if (m_file == nullptr) return;
+        const Resources r = Measure();
+        // The address space in use: a 32-bit process runs out of that
+        // before it runs out of memory.
+        MEMORYSTATUSEX status{};
+        status.dwLength = sizeof status;
+        const unsigned long long virtualKb =
+            GlobalMemoryStatusEx(&status) ? (status.ullTotalVirtual - status.ullAvailVirtual) / 1024 : 0;
+        const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - m_start).count();
+        std::fprintf(m_file, "%lld\t%d\t%u\t%lu\t%zu\t%llu\n", static_cast<long long>(elapsed), m_running(),
+                     r.threads, static_cast<unsigned long>(r.handles), r.privateBytes / 1024,
+                     virtualKb);
+        std::fflush(m_file);
+    }
+
+    FILE* m_file;
+    std::function<int()> m_running;
+    std::chrono::seconds m_period;
+    Clock::time_point m_start;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;
 };
 
 std::vector<std::string> SplitList(const std::string& text) {
@@ -537,6 +618,15 @@ TEST_F(Campaign, DISABLED_FaultsAcrossChannels) {
     const int64_t startMs = NowMs();
     const int64_t endMs = startMs + seconds * 1000;
     std::atomic<bool> done{false};
+    std::optional<MemorySampler> memory;
+    memory.emplace(
+        out,
+        [&channels] {
+            return static_cast<int>(std::count_if(channels.begin(), channels.end(),
+                                                  [](const std::unique_ptr<CampaignChannel>& c) { return c->Running(); }));
+        },
+        EnvLong("HALVENCAP_CAMPAIGN_SAMPLE_SECONDS", 60));
+    EXPECT_TRUE(memory->Opened()) << "memory.tsv";
     std::thread sampler([&] {
         while (!done) {
             for (auto& c : channels) c->Sample();
@@ -544,10 +634,15 @@ TEST_F(Campaign, DISABLED_FaultsAcrossChannels) {
         }
     });
     std::vector<std::thread> runners;
-    for (auto& c : channels) runners.emplace_back([&, ch = c.get()] { ch->RunFaults(startMs, endMs, only); });
+    for (auto& c : channels)
+        runners.emplace_back([&, ch = c.get()] {
+            ch->RunFaults(startMs, endMs, only);
+            memory->Finish();
+        });
     for (auto& t : runners) t.join();
     done = true;
     sampler.join();
+    memory.reset();
     for (auto& c : channels) {
         c->CloseFrameCount(c->Frames());
         c->Stop();
