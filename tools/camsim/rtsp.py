@@ -10,8 +10,12 @@ import hashlib
 import os
 import socket
 import struct
+import sys
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from authfields import parse_auth_fields  # noqa: E402
 
 REALM = "camsim"
 POLL = 0.05
@@ -23,35 +27,7 @@ def _md5(text):
     return hashlib.md5(text.encode("latin-1")).hexdigest()
 
 
-def _digest_fields(rest):
-    fields = {}
-    i, n = 0, len(rest)
-    while i < n:
-        while i < n and rest[i] in " \t,":
-            i += 1
-        start = i
-        while i < n and rest[i] not in "=, \t":
-            i += 1
-        name = rest[start:i].lower()
-        if i >= n or rest[i] != "=":
-            continue
-        i += 1
-        if i < n and rest[i] == '"':
-            i += 1
-            value = ""
-            while i < n and rest[i] != '"':
-                if rest[i] == "\\" and i + 1 < n:
-                    i += 1
-                value += rest[i]
-                i += 1
-            i += 1
-        else:
-            start = i
-            while i < n and rest[i] not in ", \t":
-                i += 1
-            value = rest[start:i]
-        fields[name] = value
-    return fields
+_digest_fields = parse_auth_fields
 
 
 def escape(raw):

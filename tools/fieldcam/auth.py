@@ -3,6 +3,11 @@ with or without qop=auth) and Basic, as field cameras offer them."""
 
 import base64
 import hashlib
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from authfields import parse_auth_fields  # noqa: E402
 
 
 def _hash(algorithm, text):
@@ -10,35 +15,7 @@ def _hash(algorithm, text):
     return hashlib.new(name, text.encode("latin-1")).hexdigest()
 
 
-def parse_fields(rest):
-    fields = {}
-    i, n = 0, len(rest)
-    while i < n:
-        while i < n and rest[i] in " \t,":
-            i += 1
-        start = i
-        while i < n and rest[i] not in "=, \t":
-            i += 1
-        name = rest[start:i].lower()
-        if i >= n or rest[i] != "=":
-            continue
-        i += 1
-        if i < n and rest[i] == '"':
-            i += 1
-            value = ""
-            while i < n and rest[i] != '"':
-                if rest[i] == "\\" and i + 1 < n:
-                    i += 1
-                value += rest[i]
-                i += 1
-            i += 1
-        else:
-            start = i
-            while i < n and rest[i] not in ", \t":
-                i += 1
-            value = rest[start:i]
-        fields[name] = value
-    return fields
+parse_fields = parse_auth_fields
 
 
 def digest_response(algorithm, user, realm, password, method, uri, nonce, qop="", nc="", cnonce=""):
