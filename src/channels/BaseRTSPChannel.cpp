@@ -112,6 +112,13 @@ void CBaseRTSPChannel::OnRTPPacket(CRTPPacket& packet) {
     AcceptPacket(packet, now.QuadPart);
 }
 
+void CBaseRTSPChannel::OnSetupDone(const RTSP_RESPONSE& answer) {
+    // Over UDP the camera may wait for receiver reports before it sends a
+    // sender report of its own; over TCP RTCP shares the connection.
+    if (m_client.SessionInterleaved() || answer.serverRtcpPort == 0) return;
+    m_rtcp.SetPeerHint(CameraAddress(), answer.serverRtcpPort);
+}
+
 void CBaseRTSPChannel::OnSessionEnded() { m_sessionEndedEvent.Set(); }
 
 }  // namespace zentavo

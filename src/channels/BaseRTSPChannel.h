@@ -37,6 +37,7 @@ public:
     using CBaseRTPChannel::OnRTPPacket;
     void OnRTPPacket(CRTPPacket& packet) override;
     void OnSessionEnded() override;
+    void OnSetupDone(const RTSP_RESPONSE& answer) override;
 
     CBaseRTSPClient& Client() { return m_client; }
     bool UsesInterleaved() const { return m_transport.UseInterleaved(); }

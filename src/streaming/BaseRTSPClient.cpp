@@ -183,6 +183,12 @@ void CBaseRTSPClient::Run() {
     m_playEvent.Reset();
     if (Describe()) {
         if (CallOnDescribe() && Setup()) {
+            if (m_user != nullptr) {
+                try {
+                    m_user->OnSetupDone(m_parser.Response());
+                } catch (...) {
+                }
+            }
             if (!m_paused) m_playEvent.Set();
             CEvent* const events[] = {&m_stopEvent, &m_pauseEvent, &m_playEvent};
             for (;;) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "streaming/IRTCPHandlerUser.h"
+#include "streaming/RTSPResponseParser.h"
 #include "streaming/SDPResponseParser.h"
 
 namespace zentavo {
@@ -17,6 +18,8 @@ public:
     // The packet lives only for the call.
     virtual void OnRTPPacket(CRTPPacket& packet) = 0;
     virtual void OnSessionEnded() = 0;
+    // After a SETUP the server accepted: its answer as parsed.
+    virtual void OnSetupDone(const RTSP_RESPONSE& answer) {}
 };
 
 }  // namespace zentavo

@@ -31,7 +31,13 @@ CRTCPHandler::CRTCPHandler(IDebugMessage* driver)
       m_sourceAddress(0),
       m_user(nullptr),
       m_peerKnown(false),
+      m_peerHinted(false),
+      m_packetSeen(false),
+      m_reported(false),
+      m_lastReportMs(0),
+      m_reportIntervalMs(REPORT_INTERVAL_MS),
       m_srEvent(false),
+      m_wakeEvent(false),
       m_peer(),
       m_srArrivalMs(0),
       m_versionBits(0),
@@ -63,11 +69,17 @@ void CRTCPHandler::MakeOwnSsrc() {
 
 void CRTCPHandler::Reset() {
     m_srEvent.Reset();
+    m_wakeEvent.Reset();
     CLockGuard guard(m_lock);
     m_peerKnown = false;
+    m_peerHinted = false;
+    m_packetSeen = false;
+    m_reported = false;
+    m_lastReportMs = 0;
     MakeOwnSsrc();
     m_srArrivalMs = 0;
-    m_versionBits = 0;
+    // RTP version 2 until a sender report says otherwise.
+    m_versionBits = 0x80;
     m_peer = sockaddr_in();
     m_statistics.Reset();
     std::memset(m_sourceSsrc, 0, sizeof m_sourceSsrc);
@@ -129,15 +141,39 @@ void CRTCPHandler::SetClockRate(uint32_t hz) {
     m_statistics.SetClockRate(hz);
 }
 
+void CRTCPHandler::SetPeerHint(uint32_t address, uint16_t port) {
+    if (address == 0 || port == 0) return;
+    {
+        CLockGuard guard(m_lock);
+        // A peer a sender report named is the one the camera listens on.
+        if (m_sourceAddress == 0 || (m_peerKnown && !m_peerHinted)) return;
+        m_peer = sockaddr_in();
+        m_peer.sin_family = AF_INET;
+        m_peer.sin_addr.s_addr = address;
+        m_peer.sin_port = htons(port);
+        m_peerKnown = true;
+        m_peerHinted = true;
+    }
+    m_wakeEvent.Set();
+}
+
 void CRTCPHandler::UpdateSequence(uint16_t sequence, uint32_t rtpTimestamp) {
     const uint32_t arrival = timeGetTime();
     CLockGuard guard(m_lock);
     m_statistics.Update(sequence, rtpTimestamp, arrival);
+    NoteFirstPacket();
 }
 
 void CRTCPHandler::UpdateSequence(uint16_t sequence) {
     CLockGuard guard(m_lock);
     m_statistics.UpdateSequence(sequence);
+    NoteFirstPacket();
+}
+
+void CRTCPHandler::NoteFirstPacket() {
+    if (m_packetSeen) return;
+    m_packetSeen = true;
+    m_wakeEvent.Set();
 }
 
 bool CRTCPHandler::IsPeerKnown() {
@@ -167,9 +203,10 @@ void CRTCPHandler::OnData(IRTPClient* client, const sockaddr_in& from, const uin
 void CRTCPHandler::OnSenderReport(const sockaddr_in& from, const RTCP_SENDER_REPORT& report) {
     {
         CLockGuard guard(m_lock);
-        if (!m_peerKnown) {
+        if (!m_peerKnown || m_peerHinted) {
             m_peer = from;
             m_peerKnown = true;
+            m_peerHinted = false;
         }
         m_versionBits = report.versionBits;
         std::memcpy(m_sourceSsrc, report.senderSsrc, sizeof m_sourceSsrc);
@@ -184,6 +221,7 @@ void CRTCPHandler::OnBye() {
         CLockGuard guard(m_lock);
         if (!m_peerKnown) return;
         m_peerKnown = false;
+        m_peerHinted = false;
     }
     IRTCPHandlerUser* user = m_user;
     if (user == nullptr) return;
@@ -203,7 +241,10 @@ void CRTCPHandler::SendReceiverReport() {
         std::memcpy(fields.sourceSsrc, m_sourceSsrc, 4);
         std::memcpy(fields.lastSr, m_lastSr, 4);
         fields.reception = m_statistics.TakeReport();
-        fields.delaySinceLastSr = DelaySinceLastSr(timeGetTime(), m_srArrivalMs);
+        const uint32_t now = timeGetTime();
+        fields.delaySinceLastSr = DelaySinceLastSr(now, m_srArrivalMs);
+        m_reported = true;
+        m_lastReportMs = now;
     }
     const auto rr = BuildReceiverReport(fields);
     SendToPeer(rr.data(), uint32_t(rr.size()));
@@ -222,12 +263,26 @@ void CRTCPHandler::SendToPeer(const uint8_t* data, uint32_t length) {
     }
 }
 
+unsigned CRTCPHandler::UntilNextReportMs() {
+    const uint32_t interval = m_reportIntervalMs.load();
+    CLockGuard guard(m_lock);
+    if (!m_peerKnown || !m_packetSeen) return REPORT_WAIT_MS;
+    if (!m_reported) return 0;
+    const uint32_t elapsed = timeGetTime() - m_lastReportMs;
+    return elapsed >= interval ? 0 : interval - elapsed;
+}
+
 void CRTCPHandler::Run() {
-    CEvent* const events[2] = {&m_stopEvent, &m_srEvent};
+    CEvent* const events[3] = {&m_stopEvent, &m_srEvent, &m_wakeEvent};
     while (!m_stopEvent.Wait(0)) {
-        const unsigned which = WaitAny(events, 2, REPORT_WAIT_MS);
+        const unsigned wait = UntilNextReportMs();
+        const unsigned which = wait == 0 ? WAIT_ANY_NONE : WaitAny(events, 3, wait);
         if (which == 0) break;
-        if (which == 1) SendReceiverReport();
+        if (which == 1) {
+            SendReceiverReport();
+        } else if (UntilNextReportMs() == 0) {
+            SendReceiverReport();
+        }
     }
 }
 

@@ -72,6 +72,17 @@ bool ReadWordValue(const std::string& line, size_t maxLength, std::string& word)
     return true;
 }
 
+// A port number of one to five digits and nothing else; 0 otherwise.
+uint16_t ReadPort(const std::string& s) {
+    if (s.empty() || s.size() > 5) return 0;
+    uint32_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return 0;
+        v = v * 10 + uint32_t(c - '0');
+    }
+    return v <= 0xFFFF ? static_cast<uint16_t>(v) : 0;
+}
+
 // A decimal number at the start of s, clamped to int32; false without a digit.
 bool ReadSeconds(const std::string& s, int32_t& value) {
     size_t i = SkipSpace(s, 0);
@@ -169,6 +180,8 @@ bool CRTSPResponseParser::ParseResponse(const std::string& text, int method) {
         if (!sdp.Parse(body)) return false;
         m_response.description = sdp.Description();
     } else if (method == RTSP_SETUP) {
+        // Each SETUP names its own stream's port; an earlier one's is wrong.
+        m_response.serverRtcpPort = 0;
         ScanInterleaved(text);
     }
     return true;
@@ -251,6 +264,7 @@ void CRTSPResponseParser::ScanInterleaved(const std::string& text) {
         const int32_t channel = FindValueInt("interleaved", "=", line, ";-");
         m_response.interleavedChannel = static_cast<uint8_t>(channel & 0xFF);
         ReadInterleavedChannels(HeaderValue(line));
+        ReadServerRtcpPort(HeaderValue(line));
     }
 }
 
@@ -270,6 +284,23 @@ void CRTSPResponseParser::ReadInterleavedChannels(const std::string& transport) 
         m_response.interleavedRtpChannel = static_cast<uint8_t>(rtp);
         m_response.interleavedRtcpChannel = static_cast<uint8_t>(rtcp);
         m_response.interleavedChannel = static_cast<uint8_t>(rtp);
+    }
+}
+
+void CRTSPResponseParser::ReadServerRtcpPort(const std::string& transport) {
+    const std::string first = transport.substr(0, transport.find(','));
+    for (const std::string& piece : Split(first, ';')) {
+        const size_t equals = piece.find('=');
+        if (equals == std::string::npos || ToLower(TrimBlanks(piece.substr(0, equals))) != "server_port") continue;
+        const std::string range = TrimBlanks(piece.substr(equals + 1));
+        const size_t dash = range.find('-');
+        const uint16_t rtp = ReadPort(TrimBlanks(range.substr(0, dash)));
+        if (rtp == 0) continue;
+        uint16_t rtcp = dash == std::string::npos ? 0 : ReadPort(TrimBlanks(range.substr(dash + 1)));
+        // A lone port, or a second that cannot be read, is the RTP port of
+        // the usual even/odd pair.
+        if (rtcp == 0 && rtp < 0xFFFF) rtcp = static_cast<uint16_t>(rtp + 1);
+        m_response.serverRtcpPort = rtcp;
     }
 }
 

@@ -46,6 +46,9 @@ struct RTSP_RESPONSE {
     // routed by these, not by those asked for.
     uint8_t interleavedRtpChannel = 0;
     uint8_t interleavedRtcpChannel = 1;
+    // The camera's RTCP port from the SETUP answer's server_port (the
+    // second of the pair, or the first plus one); 0 when it names none.
+    uint16_t serverRtcpPort = 0;
 };
 
 class CRTSPResponseParser {
@@ -92,6 +95,7 @@ private:
     bool HandleAuthenticate(const std::string& text);
     void ScanInterleaved(const std::string& text);
     void ReadInterleavedChannels(const std::string& transport);
+    void ReadServerRtcpPort(const std::string& transport);
 
     RTSP_RESPONSE m_response;
 };

@@ -19,6 +19,9 @@ const Bytes kSenderReport = {0x80, 200,  0,    6,    0x11, 0x22, 0x33, 0x44, 0x0
 const Bytes kBye = {0x81, 203, 0, 1, 0x11, 0x22, 0x33, 0x44};
 const Bytes kReceiverReport = {0x80, 201, 0, 1, 0x11, 0x22, 0x33, 0x44};
 
+const uint32_t kQuiet = 3600000;
+const uint32_t kBrisk = 100;
+
 class ByeCounter : public IRTCPHandlerUser {
 public:
     void OnRTCPBye() override { ++byes; }
@@ -35,6 +38,9 @@ protected:
         ASSERT_TRUE(camera.Ok());
         port = FreeUdpPort();
         handler.SetUser(&user);
+        // Only answers to sender reports, unless a test asks for the
+        // periodic reports.
+        handler.SetReportInterval(kQuiet);
         ASSERT_TRUE(handler.Start(camera.Address(), port));
     }
     // Sends and waits until the handler has dealt with the datagram.
@@ -52,10 +58,21 @@ protected:
         from.sin_port = htons(5001);
         handler.OnData(nullptr, from, d.data(), uint32_t(d.size()));
     }
-    Bytes NextReport() {
+    Bytes NextReport() { return NextReportAt(camera); }
+    Bytes NextReportAt(LoopbackPeer& peer) {
         Bytes rr;
-        EXPECT_TRUE(camera.Receive(rr, 20000));
+        EXPECT_TRUE(peer.Receive(rr, 20000));
         return rr;
+    }
+    // A receiver report before any sender report: no source SSRC, no LSR,
+    // no delay.
+    void ExpectReportWithoutSenderReport(const Bytes& rr, uint8_t highest) {
+        ASSERT_EQ(rr.size(), 32u);
+        EXPECT_EQ(Bytes(rr.begin(), rr.begin() + 4), (Bytes{0x81, 201, 0, 7}));
+        EXPECT_EQ(Bytes(rr.begin() + 4, rr.begin() + 8), OwnSsrcBytes(handler.GetOwnSsrc()));
+        EXPECT_EQ(Bytes(rr.begin() + 8, rr.begin() + 12), (Bytes{0, 0, 0, 0}));
+        EXPECT_EQ(rr[19], highest);
+        EXPECT_EQ(Bytes(rr.begin() + 24, rr.end()), Bytes(8, 0));
     }
     void ExpectReport(const Bytes& rr, const Bytes& receptionFields, uint32_t maxDelay) {
         ASSERT_EQ(rr.size(), 32u);
@@ -94,7 +111,8 @@ TEST_F(RTCPHandler, AnswersEachSenderReportWithOneReceiverReport) {
     EXPECT_TRUE(camera.ReceiveAllPending().empty());  // one report per SR
 }
 
-TEST_F(RTCPHandler, NothingIsSentWithoutASenderReport) {
+TEST_F(RTCPHandler, NothingIsSentWithoutASenderReportOrAHint) {
+    handler.SetReportInterval(kBrisk);
     for (uint16_t seq = 1; seq < 50; ++seq) handler.UpdateSequence(seq, seq * 3000u);
     FromStranger(kSenderReport);
     Deliver(camera, kBye);  // before any SR
@@ -103,6 +121,43 @@ TEST_F(RTCPHandler, NothingIsSentWithoutASenderReport) {
     handler.Stop();
     EXPECT_TRUE(camera.ReceiveAllPending().empty());
     EXPECT_EQ(user.byes, 0);
+}
+
+TEST_F(RTCPHandler, HintedPeerIsReportedToFromTheFirstPacketOn) {
+    handler.SetReportInterval(kBrisk);
+    handler.SetPeerHint(0, camera.Port());  // no hint
+    handler.SetPeerHint(camera.Address(), 0);
+    EXPECT_FALSE(handler.IsPeerKnown());
+    handler.SetPeerHint(camera.Address(), camera.Port());
+    EXPECT_TRUE(handler.IsPeerKnown());
+    EXPECT_TRUE(camera.ReceiveAllPending().empty());  // no packet yet
+    handler.UpdateSequence(1);
+    ExpectReportWithoutSenderReport(NextReport(), 1);
+    // Later packets show in a later report, with no sender report between.
+    handler.UpdateSequence(2);
+    Bytes rr = NextReport();
+    for (int i = 0; i < 50 && rr.size() == 32 && rr[19] == 1; ++i) rr = NextReport();
+    ExpectReportWithoutSenderReport(rr, 2);
+    handler.Stop();
+    const std::vector<Bytes> rest = camera.ReceiveAllPending();
+    ASSERT_FALSE(rest.empty());
+    EXPECT_EQ(rest.back()[1], 203);  // goodbye to the hinted port
+}
+
+TEST_F(RTCPHandler, SenderReportFromAnotherPortTakesOverFromTheHint) {
+    LoopbackPeer other{"127.0.0.1"};
+    ASSERT_TRUE(other.Ok());
+    handler.SetReportInterval(kBrisk);
+    handler.SetPeerHint(camera.Address(), camera.Port());
+    handler.UpdateSequence(1);
+    NextReport();
+    ASSERT_TRUE(other.SendTo(port, kSenderReport));
+    ExpectReport(NextReportAt(other), {0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0}, 0xFFFFFFFFu);
+    camera.ReceiveAllPending();  // reports sent before the sender report
+    handler.SetPeerHint(camera.Address(), camera.Port());  // too late now
+    for (int i = 0; i < 2; ++i) ExpectReport(NextReportAt(other), {0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0}, 0xFFFFFFFFu);
+    handler.Stop();
+    EXPECT_TRUE(camera.ReceiveAllPending().empty());
 }
 
 TEST_F(RTCPHandler, ListensOnlyToTheSourceAddress) {

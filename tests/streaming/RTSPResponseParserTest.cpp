@@ -164,6 +164,41 @@ TEST(RTSPResponseParser, InterleavedChannelFromSetup) {
     EXPECT_EQ(p.Response().interleavedChannel, 4);  // only SETUP replies are scanned
 }
 
+// The camera's RTCP port, as far as the SETUP answer names it.
+TEST(RTSPResponseParser, ServerRtcpPortFromSetup) {
+    const struct {
+        const char* transport;
+        uint16_t rtcpPort;
+    } rows[] = {
+        {"RTP/AVP;unicast;client_port=5000-5001;server_port=6970-6971", 6971},
+        {"RTP/AVP;unicast;client_port=5000-5001;server_port=6970", 6971},
+        {"RTP/AVP;unicast;client_port=5000-5001", 0},
+        {"RTP/AVP;unicast;Server_Port = 6970 - 6975 ;ssrc=1A2B3C4D", 6975},
+        {"RTP/AVP;unicast;server_port=6970-x", 6971},
+        {"RTP/AVP;unicast;server_port=abc-6971", 0},
+        {"RTP/AVP;unicast;server_port=", 0},
+        {"RTP/AVP;unicast;server_port=99999-100000", 0},
+        {"RTP/AVP;unicast;server_port=4294967297", 0},
+        {"RTP/AVP;unicast;server_port=65535", 0},
+        {"RTP/AVP;unicast;server_port=-6971", 0},
+        {"RTP/AVP;unicast,RTP/AVP;server_port=6970-6971", 0},  // not the chosen transport
+    };
+    for (const auto& row : rows) {
+        CRTSPResponseParser p;
+        // An earlier SETUP's port must not stand in for this one's.
+        ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", "Transport: RTP/AVP;server_port=7000-7001\r\n"),
+                                    RTSP_SETUP));
+        ASSERT_TRUE(p.ParseResponse(
+            Response("RTSP/1.0 200 OK", std::string("CSeq: 3\r\nSession: 1\r\nTransport: ") + row.transport + "\r\n"),
+            RTSP_SETUP))
+            << row.transport;
+        EXPECT_EQ(p.Response().serverRtcpPort, row.rtcpPort) << row.transport;
+    }
+    CRTSPResponseParser p;
+    ASSERT_TRUE(p.ParseResponse(Response("RTSP/1.0 200 OK", "CSeq: 3\r\nSession: 1\r\n"), RTSP_SETUP));
+    EXPECT_EQ(p.Response().serverRtcpPort, 0);
+}
+
 // One row per shape of answer seen from real servers: none of them may fail
 // the response, and the record holds what the client needs.
 TEST(RTSPResponseParser, AnswersInEveryShape) {
