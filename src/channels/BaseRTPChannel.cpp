@@ -185,6 +185,7 @@ void CBaseRTPChannel::AcceptPacket(CRTPPacket& packet, int64_t arrivalTicks) {
         m_haveSequence = true;
     }
     m_rtcp.UpdateSequence(sequence, packet.Timestamp());
+    m_rtcp.NoteSourceSsrc(packet.Ssrc());
     HandlePacket(packet);
 }
 

@@ -170,6 +170,14 @@ void CRTCPHandler::UpdateSequence(uint16_t sequence) {
     NoteFirstPacket();
 }
 
+void CRTCPHandler::NoteSourceSsrc(uint32_t ssrc) {
+    CLockGuard guard(m_lock);
+    static const uint8_t none[4] = {0, 0, 0, 0};
+    if (std::memcmp(m_sourceSsrc, none, sizeof none) != 0) return;
+    const uint8_t bytes[4] = {uint8_t(ssrc >> 24), uint8_t(ssrc >> 16), uint8_t(ssrc >> 8), uint8_t(ssrc)};
+    std::memcpy(m_sourceSsrc, bytes, sizeof bytes);
+}
+
 void CRTCPHandler::NoteFirstPacket() {
     if (m_packetSeen) return;
     m_packetSeen = true;
@@ -212,8 +220,10 @@ void CRTCPHandler::OnSenderReport(const sockaddr_in& from, const RTCP_SENDER_REP
         std::memcpy(m_sourceSsrc, report.senderSsrc, sizeof m_sourceSsrc);
         std::memcpy(m_lastSr, report.lastSr, sizeof m_lastSr);
         m_srArrivalMs = timeGetTime();
+        // Set under the lock: a report that takes this sender report's
+        // fields clears the event with them, so one report answers it.
+        m_srEvent.Set();
     }
-    m_srEvent.Set();
 }
 
 void CRTCPHandler::OnBye() {
@@ -243,6 +253,7 @@ void CRTCPHandler::SendReceiverReport() {
         fields.reception = m_statistics.TakeReport();
         const uint32_t now = timeGetTime();
         fields.delaySinceLastSr = DelaySinceLastSr(now, m_srArrivalMs);
+        m_srEvent.Reset();
         m_reported = true;
         m_lastReportMs = now;
     }

@@ -48,6 +48,9 @@ public:
     void UpdateSequence(uint16_t sequence, uint32_t rtpTimestamp);
     // Sequence bookkeeping without a timestamp: no contribution to jitter.
     void UpdateSequence(uint16_t sequence);
+    // The stream's SSRC from its RTP packets: reports sent before the
+    // camera's first sender report name the source they are about.
+    void NoteSourceSsrc(uint32_t ssrc);
 
     bool IsPeerKnown();
     // The last Start failed only because the port belongs to another socket.

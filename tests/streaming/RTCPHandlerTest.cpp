@@ -66,11 +66,11 @@ protected:
     }
     // A receiver report before any sender report: no source SSRC, no LSR,
     // no delay.
-    void ExpectReportWithoutSenderReport(const Bytes& rr, uint8_t highest) {
+    void ExpectReportWithoutSenderReport(const Bytes& rr, uint8_t highest, const Bytes& source = Bytes(4, 0)) {
         ASSERT_EQ(rr.size(), 32u);
         EXPECT_EQ(Bytes(rr.begin(), rr.begin() + 4), (Bytes{0x81, 201, 0, 7}));
         EXPECT_EQ(Bytes(rr.begin() + 4, rr.begin() + 8), OwnSsrcBytes(handler.GetOwnSsrc()));
-        EXPECT_EQ(Bytes(rr.begin() + 8, rr.begin() + 12), (Bytes{0, 0, 0, 0}));
+        EXPECT_EQ(Bytes(rr.begin() + 8, rr.begin() + 12), source);
         EXPECT_EQ(rr[19], highest);
         EXPECT_EQ(Bytes(rr.begin() + 24, rr.end()), Bytes(8, 0));
     }
@@ -131,13 +131,15 @@ TEST_F(RTCPHandler, HintedPeerIsReportedToFromTheFirstPacketOn) {
     handler.SetPeerHint(camera.Address(), camera.Port());
     EXPECT_TRUE(handler.IsPeerKnown());
     EXPECT_TRUE(camera.ReceiveAllPending().empty());  // no packet yet
+    // The stream's SSRC, as its packets give it, names the reported source.
+    handler.NoteSourceSsrc(0xA1B2C3D4u);
     handler.UpdateSequence(1);
-    ExpectReportWithoutSenderReport(NextReport(), 1);
+    ExpectReportWithoutSenderReport(NextReport(), 1, Bytes{0xA1, 0xB2, 0xC3, 0xD4});
     // Later packets show in a later report, with no sender report between.
     handler.UpdateSequence(2);
     Bytes rr = NextReport();
     for (int i = 0; i < 50 && rr.size() == 32 && rr[19] == 1; ++i) rr = NextReport();
-    ExpectReportWithoutSenderReport(rr, 2);
+    ExpectReportWithoutSenderReport(rr, 2, Bytes{0xA1, 0xB2, 0xC3, 0xD4});
     handler.Stop();
     const std::vector<Bytes> rest = camera.ReceiveAllPending();
     ASSERT_FALSE(rest.empty());
