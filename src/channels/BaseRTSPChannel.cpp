@@ -65,7 +65,10 @@ bool CBaseRTSPChannel::WaitForFirstFrame() {
     for (;;) {
         const unsigned which = WaitAny(events, 2, kFirstFrameSliceMs);
         if (which == 0) return false;
-        if (m_client.SessionInterleaved() && !m_transport.UseInterleaved() && !m_switchLogged) {
+        // Only a switch that worked is news: a camera that refuses TCP as
+        // well gets its one error line, not this one before it each time.
+        if (m_client.SessionInterleaved() && !m_transport.UseInterleaved() && !m_switchLogged &&
+            m_client.HasPlayed()) {
             m_switchLogged = true;
             m_causeLog.Log(LOG_INFO, "%s: %s: camera refused RTP over UDP: switched to RTP over TCP", kWaitOperation,
                            ChannelName().c_str());
