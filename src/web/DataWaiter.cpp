@@ -17,8 +17,15 @@ DWORD CDataWaiter::WaitForData(HINTERNET request) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_cancelled || m_stopping || request == nullptr)
         return 0;
-    if (!m_thread.joinable())
-        m_thread = std::thread([this] { Run(); });
+    if (!m_thread.joinable()) {
+        // A process out of threads makes this a failed wait, not an
+        // exception on the capture thread.
+        try {
+            m_thread = std::thread([this] { Run(); });
+        } catch (...) {
+            return 0;
+        }
+    }
     // A wait abandoned earlier may still hold the helper.
     m_changed.wait(lock, [this] { return m_cancelled || (!m_busy && m_job == nullptr); });
     if (m_cancelled)
