@@ -148,23 +148,38 @@ def decode(path):
     return errors, timing
 
 
+# Equal neighbours further apart than this are the clip's loop (4 s), not a
+# frame delivered twice.
+REPEAT_WINDOW_MS = 1000
 # Where one delivered frame ends and the next begins in each file.
 SPLITS = {".mjpeg": b"\xff\xd8", ".h264": b"\x00\x00\x01\x09\x30", ".m4v": b"\x00\x00\x01\xb6"}
+
+
 def repeats(path):
-    """Frames equal to the frame before them: delivered twice. (The server's
-    clip loops every 100 pictures, and after a broken sequence the driver
-    skips to the next key frame, so equal frames a few apart can be one loop
-    apart in the clip; only neighbours are certain.)"""
+    """Frames equal to the frame before them and arriving with it: delivered
+    twice. The server's clip loops every few seconds, and after a broken
+    sequence the driver skips to the next key frame, so with heavy loss two
+    neighbours can be the same picture one loop apart; the arrival times
+    (PATH.ms, one line per frame) tell those apart. Without them only
+    neighbours count, as before."""
     marker = SPLITS.get(os.path.splitext(path)[1])
     if marker is None:
         return 0
     with open(path, "rb") as f:
         parts = f.read().split(marker)[1:]
-    seen, n = {}, 0
-    for i, p in enumerate(parts):
-        if p in seen and i - seen[p] == 1:
-            n += 1
-        seen[p] = i
+    arrivals = []
+    if os.path.exists(path + ".ms"):
+        with open(path + ".ms") as f:
+            arrivals = [int(x) for x in f.read().split() if x.lstrip("-").isdigit()]
+    if len(arrivals) != len(parts):
+        arrivals = []
+    n = 0
+    for i in range(1, len(parts)):
+        if parts[i] != parts[i - 1]:
+            continue
+        if arrivals and arrivals[i] - arrivals[i - 1] >= REPEAT_WINDOW_MS:
+            continue
+        n += 1
     return n
 
 

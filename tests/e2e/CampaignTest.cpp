@@ -150,6 +150,7 @@ public:
             std::snprintf(name, sizeof name, "ch%02d-%s-%03d-%s.%s", m_channel, Info(m_kind).name, m_sequence++,
                           m_pendingLabel.c_str(), Info(m_kind).ext);
             m_file = m_out.Open(std::string("frames/") + name, "wb");
+            m_arrivals = m_out.Open(std::string("frames/") + name + ".ms", "w");
             m_segments.push_back({name, m_pendingLabel, 0});
             m_split = false;
         }
@@ -167,6 +168,9 @@ public:
             if (m_heldDelimiter) size -= 5;
         }
         std::fwrite(data, 1, size, m_file);
+        // A looped clip delivers byte-equal pictures one loop apart; the
+        // arrival times tell those from a frame delivered twice.
+        if (m_arrivals != nullptr) std::fprintf(m_arrivals, "%lld\n", static_cast<long long>(NowMs()));
         ++m_segments.back().frames;
     }
 
@@ -192,7 +196,9 @@ public:
 private:
     void CloseLocked() {
         if (m_file != nullptr) std::fclose(m_file);
+        if (m_arrivals != nullptr) std::fclose(m_arrivals);
         m_file = nullptr;
+        m_arrivals = nullptr;
         m_heldDelimiter = false;
     }
 
@@ -201,6 +207,7 @@ private:
     Kind m_kind;
     std::mutex m_mutex;
     FILE* m_file = nullptr;
+    FILE* m_arrivals = nullptr;  // one line per frame: arrival in ms
     bool m_heldDelimiter = false;
     bool m_split = false;
     std::string m_pendingLabel;

@@ -112,5 +112,32 @@ class MemorySlopesTest(unittest.TestCase):
         self.assertEqual(bad, [], "\n".join(lines))
 
 
+class RepeatsTest(unittest.TestCase):
+    """Equal neighbouring frames: a double delivery, or the clip's loop seen
+    across frames skipped for loss."""
+    AUD = b"\x00\x00\x01\x09\x30"
+    ROWS = (
+        # frames, arrival ms (None: no side file), repeats
+        ("abcd", [0, 40, 80, 120], 0),
+        ("abbc", [0, 40, 41, 80], 1),          # delivered twice
+        ("abbc", [0, 40, 4040, 4080], 0),      # the loop: four seconds apart
+        ("abbc", None, 1),                     # no arrival times: neighbours count
+        ("abbc", [0, 40], 1),                  # times that do not fit are ignored
+        ("abab", [0, 40, 80, 120], 0),         # equal but not neighbours
+    )
+
+    def test_rows(self):
+        import tempfile
+        with tempfile.TemporaryDirectory() as d:
+            for i, (frames, arrivals, expected) in enumerate(self.ROWS):
+                path = os.path.join(d, "seg%d.h264" % i)
+                with open(path, "wb") as f:
+                    f.write(b"".join(self.AUD + c.encode() * 8 for c in frames))
+                if arrivals is not None:
+                    with open(path + ".ms", "w") as f:
+                        f.write("".join("%d\n" % a for a in arrivals))
+                self.assertEqual(summary.repeats(path), expected, (frames, arrivals))
+
+
 if __name__ == "__main__":
     unittest.main()
