@@ -171,7 +171,11 @@ def repeats(path):
     if os.path.exists(path + ".ms"):
         with open(path + ".ms") as f:
             arrivals = [int(x) for x in f.read().split() if x.lstrip("-").isdigit()]
-    if len(arrivals) != len(parts):
+    # An H.264 file has no delimiter before its first frame, so its first
+    # frame is not among the parts: align the times from the end.
+    if 0 <= len(arrivals) - len(parts) <= 1:
+        arrivals = arrivals[len(arrivals) - len(parts):]
+    else:
         arrivals = []
     n = 0
     for i in range(1, len(parts)):

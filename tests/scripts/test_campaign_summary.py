@@ -123,6 +123,7 @@ class RepeatsTest(unittest.TestCase):
         ("abbc", [0, 40, 4040, 4080], 0),      # the loop: four seconds apart
         ("abbc", None, 1),                     # no arrival times: neighbours count
         ("abbc", [0, 40], 1),                  # times that do not fit are ignored
+        ("-abbc", [0, 40, 80, 4080, 4120], 0), # a first frame before the first delimiter
         ("abab", [0, 40, 80, 120], 0),         # equal but not neighbours
     )
 
@@ -132,7 +133,7 @@ class RepeatsTest(unittest.TestCase):
             for i, (frames, arrivals, expected) in enumerate(self.ROWS):
                 path = os.path.join(d, "seg%d.h264" % i)
                 with open(path, "wb") as f:
-                    f.write(b"".join(self.AUD + c.encode() * 8 for c in frames))
+                    f.write(b"".join(c.encode() * 8 if c == "-" else self.AUD + c.encode() * 8 for c in frames))
                 if arrivals is not None:
                     with open(path + ".ms", "w") as f:
                         f.write("".join("%d\n" % a for a in arrivals))
