@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "parsers/FrameCodes.h"
@@ -431,6 +434,88 @@ TEST(H264RTPMediaParser, GarbageThatParsesAsRtpReachesNoFrameBehindTheReorderBuf
         // The stream goes on with its next key frame either way.
         feed(RtpPacket(h.seq++, 3600, true, H264Harness::StapA({sps, pps, idr})));
         EXPECT_EQ(h.client.offered.back().data, WithAud(AnnexB({sps, pps, idr})));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A lossy network in front of the reorder buffer and the depacketizer, as the
+// campaign's fault proxy makes it: packets lost, repeated (sometimes a few
+// packets late) and swapped with their neighbour. Whatever is lost, every
+// frame handed on must be one the camera sent, whole, and no picture may be
+// handed on twice or after a later one.
+TEST(H264RTPMediaParser, ALossyNetworkNeverDeliversAPictureTwiceOrBroken) {
+    struct Network {
+        const char* name;
+        int lossPercent, repeatPercent, swapPercent;
+    } networks[] = {
+        {"clean", 0, 0, 0},
+        {"1% loss", 1, 0, 0},
+        {"20% loss", 20, 0, 0},
+        {"20% loss, repeats and swaps", 20, 5, 5},
+        {"40% loss, repeats and swaps", 40, 10, 10},
+        {"repeats and swaps only", 0, 20, 20},
+    };
+    const Bytes sps = MakeSps(SpsFields()), pps = MakePps();
+    constexpr int kPictures = 400, kGop = 25;
+    constexpr uint32_t kStep = 3600;
+
+    // The camera's packets and, per picture, the frame the parser must make of it.
+    std::vector<CRTPPacket> sent;
+    std::vector<Bytes> expected;
+    uint16_t seq = 65000;  // wraps during the stream
+    for (int k = 0; k < kPictures; ++k) {
+        const uint32_t ts = 90000 + uint32_t(k) * kStep;
+        auto send = [&](const Bytes& payload, bool marker) { sent.push_back(RtpPacket(seq++, ts, marker, payload)); };
+        const bool key = k % kGop == 0;
+        const Bytes slice = MakeSlice(key ? 5 : 1, key ? 1100 : 90 + k % 7 * 60, uint8_t(k));
+        if (key) send(H264Harness::StapA({sps, pps}), false);
+        if (slice.size() <= 300) {
+            send(slice, true);
+        } else {
+            for (size_t pos = 1; pos < slice.size(); pos += 300) {
+                const size_t n = std::min<size_t>(300, slice.size() - pos);
+                Bytes fu = {uint8_t((slice[0] & 0xE0) | 28),
+                            uint8_t((pos == 1 ? 0x80 : 0) | (pos + n == slice.size() ? 0x40 : 0) | (slice[0] & 0x1F))};
+                fu.insert(fu.end(), slice.begin() + pos, slice.begin() + pos + n);
+                send(fu, pos + n == slice.size());
+            }
+        }
+        expected.push_back(WithAud(key ? AnnexB({sps, pps, slice}) : AnnexB({slice})));
+    }
+
+    for (const Network& net : networks) {
+        for (unsigned seed = 1; seed <= 8; ++seed) {
+            SCOPED_TRACE(std::string(net.name) + ", seed " + std::to_string(seed));
+            std::mt19937 rng(seed);
+            auto chance = [&](int percent) { return int(rng() % 100) < percent; };
+            // Arrival order: each packet at its slot, a repeat up to three
+            // slots later, a swap moves it one slot on.
+            std::vector<std::pair<double, size_t>> arrivals;
+            for (size_t i = 0; i < sent.size(); ++i) {
+                if (chance(net.lossPercent)) continue;
+                arrivals.push_back({i + (chance(net.swapPercent) ? 1.5 : 0.0), i});
+                if (chance(net.repeatPercent)) arrivals.push_back({i + 0.25 + rng() % 4, i});
+            }
+            std::stable_sort(arrivals.begin(), arrivals.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+
+            H264Harness h;
+            CRTPReorderBuffer buffer;
+            for (const auto& a : arrivals)
+                buffer.Push(sent[a.second], [&](const CRTPPacket& p) { h.parser.ProcessPacket(p); });
+
+            int last = -1;
+            for (const FrameRecord& f : h.client.offered) {
+                const auto it = std::find(expected.begin() + (last + 1), expected.end(), f.data);
+                ASSERT_NE(it, expected.end()) << "frame " << &f - &h.client.offered[0]
+                                              << " is broken, repeated or out of order";
+                last = int(it - expected.begin());
+            }
+            if (net.lossPercent == 0) EXPECT_EQ(h.client.offered.size(), size_t(kPictures));
+        }
     }
 }
 
