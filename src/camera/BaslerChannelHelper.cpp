@@ -21,7 +21,7 @@ CBaslerChannelHelper::CBaslerChannelHelper(IDriver* driver)
     : CLoggerInstance(driver),
       m_device(*driver->GetDeviceInfo()),
       m_areaOfInterest(driver->GetParamString(3)),
-      m_sender(m_device) {}
+      m_sender(m_device, driver) {}
 
 CBaslerChannelHelper::~CBaslerChannelHelper() = default;
 

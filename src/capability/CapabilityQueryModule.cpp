@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "runtime/SystemErrorText.h"
+#include "runtime/TextUtils.h"
 #include "runtime/ThreadFactory.h"
 
 namespace zentavo {
@@ -13,6 +15,27 @@ const DWORD kNoObjectExitCode = 0x123456;
 // so that it no longer runs when the module goes.
 const DWORD kTerminationWaitMs = 5000;
 const char kForbiddenAddressCharacters[] = "@#$%^&*(){}[]/\\+=|:;,~'\"!?";
+const char* const kThreadName = "capability query";
+
+// The host hands the capability query no debug sink (its callback has no
+// slot for text besides OnFailed, which belongs to a probe that ran), so the
+// system's debug output is the one place where the cause can be read: a
+// debugger or a debug-output viewer attached to the host process.
+void ReportNoThread(const DEVICE_INFO& device, unsigned long error) {
+    try {
+        // An address the probe would refuse may hold credentials written
+        // into it ("user:password@host"): it is not repeated.
+        const std::string name = HasForbiddenAddressCharacter(device.address)
+                                     ? std::string("with an invalid address")
+                                     : FormatString("%s:%u", device.address.c_str(), static_cast<unsigned>(device.port));
+        const std::string line =
+            FormatString("%s: could not start %s \"%s\" for device %s: %s\n", "zentavo::CCapabilityQueryModule::Start",
+                         "thread", kThreadName, name.c_str(), SystemErrorText(error).c_str());
+        OutputDebugStringA(line.c_str());
+    } catch (...) {
+        // Out of memory for the line: Start still returns 0.
+    }
+}
 
 }  // namespace
 
@@ -123,10 +146,14 @@ int32_t CCapabilityQueryModule::Start(const char* address, uint32_t port, const 
     DWORD id = 0;
     HANDLE thread = CThreadFactory::Create(&CCapabilityQueryModule::Entry, this, false, &id);
     if (thread == nullptr || thread == INVALID_HANDLE_VALUE) {
-        // No probe will run: the properties made for it go now, not with
-        // the module.
-        CLockGuard propertiesGuard(m_propertiesLock);
-        m_properties.Assign(nullptr);
+        const DWORD error = GetLastError();
+        {
+            // No probe will run: the properties made for it go now, not
+            // with the module.
+            CLockGuard propertiesGuard(m_propertiesLock);
+            m_properties.Assign(nullptr);
+        }
+        ReportNoThread(m_deviceInfo, error);
         return 0;
     }
     m_thread = thread;

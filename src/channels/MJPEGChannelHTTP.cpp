@@ -28,6 +28,10 @@ bool CMJPEGChannelHTTP::IsSignalLost() {
 }
 
 bool CMJPEGChannelHTTP::OpenStream() {
+    // Without a thread to read it the stream is not asked for: the camera is
+    // left alone, and the channel goes to signal lost like one that cannot
+    // connect.
+    if (!Sender().PrepareStream()) return false;
     if (!ConfigureStream()) return false;
     if (m_stopEvent.IsSet()) return false;
     Web::HTTP_REQUEST request("GET", kStreamResource);

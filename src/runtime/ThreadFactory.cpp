@@ -17,11 +17,15 @@ struct LAUNCH {
 
 // Read at every start rather than once, so that a test can set and clear it
 // around the part that fills the process; a thread start is rare enough.
+// Negative when unset. 0 is a limit too: a test that sets the live count
+// as the limit means "no further thread" also when none is running.
 long TestLimit() {
     char value[32];
     const DWORD n = GetEnvironmentVariableA("HALVENCAP_TEST_THREAD_LIMIT", value, sizeof value);
-    if (n == 0 || n >= sizeof value) return 0;
-    return std::strtol(value, nullptr, 10);
+    if (n == 0 || n >= sizeof value) return -1;
+    char* end = nullptr;
+    const long limit = std::strtol(value, &end, 10);
+    return end != value ? limit : -1;
 }
 
 DWORD WINAPI Trampoline(LPVOID p) {
@@ -42,7 +46,7 @@ DWORD WINAPI Trampoline(LPVOID p) {
 HANDLE CThreadFactory::Create(LPTHREAD_START_ROUTINE entry, void* parameter, bool suspended, DWORD* id) {
     const long limit = TestLimit();
     const long live = g_live.fetch_add(1) + 1;
-    if (limit > 0 && live > limit) {
+    if (limit >= 0 && live > limit) {
         g_live.fetch_sub(1);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;

@@ -44,7 +44,8 @@ uint32_t QueryNumber(HINTERNET request, DWORD query) {
 
 }  // namespace
 
-CHttpSender::CHttpSender(const zentavo::DEVICE_INFO& device) : CBaseHttpSender(device) {
+CHttpSender::CHttpSender(const zentavo::DEVICE_INFO& device, zentavo::IDebugMessage* logger)
+    : CBaseHttpSender(device), m_pump(logger) {
     OpenSession();
 }
 

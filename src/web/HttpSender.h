@@ -16,7 +16,9 @@ namespace Web {
 
 class CHttpSender : public CBaseHttpSender {
 public:
-    explicit CHttpSender(const zentavo::DEVICE_INFO& device);
+    // logger (may be null) hears when the stream reading thread cannot be
+    // had; nothing else of the sender logs.
+    explicit CHttpSender(const zentavo::DEVICE_INFO& device, zentavo::IDebugMessage* logger = nullptr);
     ~CHttpSender() override;
 
     bool SendRequest(const HTTP_REQUEST& request) override;
@@ -33,6 +35,10 @@ public:
     // as it arrives, until the body ends, a read fails, the sink refuses or
     // CloseRequest is called. False when there was no request to read.
     bool ReadStreamInto(IStreamSink& sink);
+    // Makes sure the thread that reads streams is there; false (logged)
+    // when the process has no thread to give. Asked before a stream is
+    // requested, so a camera is not asked for one that cannot be read.
+    bool PrepareStream() { return m_pump.Prepare(); }
 
     uint32_t StatusCode() const { return m_statusCode; }
     uint32_t ContentLength() const { return m_contentLength; }

@@ -3,8 +3,14 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <string>
+
+#include "runtime/SystemErrorText.h"
+#include "runtime/ThreadFactory.h"
 
 namespace Web {
+
+const char* const CStreamPump::kThreadName = "HTTP stream reader";
 
 namespace {
 
@@ -41,19 +47,44 @@ CStreamPump::~CStreamPump() {
         m_stream = nullptr;
     }
     WakeAllConditionVariable(&m_changed);
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_thread != nullptr) {
+        WaitForSingleObject(m_thread, INFINITE);
+        CloseHandle(m_thread);
+    }
+}
+
+DWORD WINAPI CStreamPump::ThreadEntry(LPVOID self) {
+    static_cast<CStreamPump*>(self)->Run();
+    return 0;
+}
+
+bool CStreamPump::Prepare() {
+    CExclusive lock(m_lock);
+    return StartThread();
 }
 
 bool CStreamPump::StartThread() {
-    if (m_thread.joinable())
+    if (m_thread != nullptr)
         return true;
-    try {
-        m_thread = std::thread([this] { Run(); });
-    } catch (...) {
-        return false;
+    m_thread = zentavo::CThreadFactory::Create(&CStreamPump::ThreadEntry, this, false, nullptr);
+    if (m_thread != nullptr) {
+        m_startFailed = false;
+        return true;
     }
-    return true;
+    const DWORD error = GetLastError();
+    // A channel retries its connection several times a second: one line per
+    // run of failed starts, not one per attempt.
+    if (m_logger != nullptr && !m_startFailed) {
+        try {
+            m_logger->Message(zentavo::LOG_ERROR, "%s: could not start %s \"%s\" for device %s: %s",
+                              "zentavo::CStreamPump::StartThread", "thread", kThreadName,
+                              m_logger->GetDeviceName().c_str(), zentavo::SystemErrorText(error).c_str());
+        } catch (...) {
+            // Out of memory for the line itself: the caller still hears false.
+        }
+    }
+    m_startFailed = true;
+    return false;
 }
 
 // Called with the lock held.
@@ -214,7 +245,15 @@ void CStreamPump::Pump(HINTERNET request, uint8_t* block) {
             continue;
         }
         const bool wasEmpty = m_arrived.empty();
-        m_arrived.insert(m_arrived.end(), block, block + got);
+        try {
+            m_arrived.insert(m_arrived.end(), block, block + got);
+        } catch (...) {
+            // Out of memory for what arrived: the stream fails like a failed
+            // read, and the consumer is not left waiting for it.
+            m_ended = true;
+            WakeAllConditionVariable(&m_changed);
+            return;
+        }
         // A consumer waits only for an empty buffer.
         if (wasEmpty)
             WakeAllConditionVariable(&m_changed);

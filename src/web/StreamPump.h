@@ -10,10 +10,14 @@
 // The threads meet at a slim reader/writer lock and a condition variable:
 // on Windows and under Wine both wait in user space (no kernel object, no
 // Wine server round trip).
+//
+// The reading thread comes from the driver's thread factory like every other
+// driver thread, so a process at its thread or address-space ceiling meets a
+// start that says so (one line naming the thread and the device) rather than
+// an exception.
 #pragma once
 
 #include <cstdint>
-#include <thread>
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -21,6 +25,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "runtime/DebugMessage.h"
 #include "web/HttpRequest.h"
 #include "web/IStreamSink.h"
 
@@ -34,12 +39,21 @@ public:
     // pauses there so a stalled consumer does not make the buffer grow.
     static constexpr size_t kAheadLimit = 4 * kBlock;
 
-    CStreamPump() = default;
+    static const char* const kThreadName;
+
+    // logger (may be null: no line) names the device when the reading
+    // thread cannot be had.
+    explicit CStreamPump(zentavo::IDebugMessage* logger = nullptr) : m_logger(logger) {}
     CStreamPump(const CStreamPump&) = delete;
     CStreamPump& operator=(const CStreamPump&) = delete;
     // Joins the thread; a read abandoned by Cancel ends first with its data
     // or its receive time-out.
     ~CStreamPump();
+
+    // Starts the reading thread if it is not running yet; false (and one
+    // line until a start succeeds again) when no thread could be had. Lets
+    // a caller find that out before it asks a camera for a stream.
+    bool Prepare();
 
     // Replaces out with the body bytes of request that arrived since the
     // last call, waiting for at least one. 0 at the end of the body, on a
@@ -59,10 +73,10 @@ public:
     bool Cancel(HINTERNET request);
     void Rearm();
 
-    // The thread's body, public only for the thread entry.
-    void Run();
-
 private:
+    static DWORD WINAPI ThreadEntry(LPVOID self);
+    void Run();
+    // Called with the lock held.
     bool StartThread();
     // Makes request the stream being read; false when cancelled meanwhile.
     bool Begin(HINTERNET request, IStreamSink* sink);
@@ -70,7 +84,9 @@ private:
 
     SRWLOCK m_lock = SRWLOCK_INIT;
     CONDITION_VARIABLE m_changed = CONDITION_VARIABLE_INIT;
-    std::thread m_thread;
+    zentavo::IDebugMessage* m_logger;
+    HANDLE m_thread = nullptr;       // joined and closed by the destructor
+    bool m_startFailed = false;      // the last start failed and was logged
     bool m_stopping = false;
     bool m_cancelled = false;
     HINTERNET m_stream = nullptr;    // the request Take serves

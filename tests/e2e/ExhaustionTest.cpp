@@ -20,7 +20,9 @@
 #include <thread>
 #include <vector>
 
+#include "capability/QueryExports.h"
 #include "support/CamSim.h"
+#include "support/CapabilityHost.h"
 #include "support/DriverLibrary.h"
 #include "support/ProcessResources.h"
 #include "support/RtspServer.h"
@@ -32,9 +34,12 @@ using namespace halvencap_test;
 
 namespace {
 
-// Room for a few channels of each kind: Motion JPEG takes one driver
-// thread, H.264 six (capture, RTSP, two UDP readers, RTP queue, RTCP).
-const char* const kThreadLimit = "16";
+// Room for a few channels of each kind: Motion JPEG takes two driver
+// threads (capture, stream reader), H.264 six (capture, RTSP, two UDP
+// readers, RTP queue, RTCP). Five channels take 18: the sixth, an H.264
+// one, gets its capture thread and no more, and the seventh, a Motion JPEG
+// one, not even that.
+const char* const kThreadLimit = "19";
 const size_t kMaxChannels = 10;
 const auto kWindow = 4s;
 const auto kFailureWindow = 12s;
@@ -66,6 +71,33 @@ public:
 double Rate(size_t frames, std::chrono::steady_clock::duration span) {
     return double(frames) / std::chrono::duration<double>(span).count();
 }
+
+// What the process writes to the system's debug output while it lives: each
+// line is raised as an exception that a vectored handler sees first.
+class DebugOutputTrap {
+public:
+    DebugOutputTrap() { s_lines = &m_lines; m_handler = AddVectoredExceptionHandler(1, &Handler); }
+    ~DebugOutputTrap() {
+        RemoveVectoredExceptionHandler(m_handler);
+        s_lines = nullptr;
+    }
+    const std::vector<std::string>& Lines() const { return m_lines; }
+
+private:
+    static constexpr DWORD kDebugPrint = 0x40010006;  // DBG_PRINTEXCEPTION_C
+    static LONG CALLBACK Handler(EXCEPTION_POINTERS* info) {
+        const EXCEPTION_RECORD* record = info->ExceptionRecord;
+        if (record->ExceptionCode == kDebugPrint && record->NumberParameters >= 2 && s_lines != nullptr) {
+            std::string line(reinterpret_cast<const char*>(record->ExceptionInformation[1]));
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+            s_lines->push_back(line);
+        }
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    static inline std::vector<std::string>* s_lines = nullptr;
+    std::vector<std::string> m_lines;
+    void* m_handler;
+};
 
 std::string Mib(size_t bytes) {
     char text[32];
@@ -164,6 +196,27 @@ protected:
             if (slot->driver) slot->driver->GetVideoCaptureEx()->StopChannel(0);
             slot->driver.reset();
         }
+    }
+
+    // The driver's live threads as its own limit counts them (a thread
+    // killed earlier in this process stays counted): one less than the
+    // lowest limit under which a capability probe, which ends at once on a
+    // refused address, still gets its thread.
+    long DriverThreads() {
+        QueryExports exports(library);
+        for (long limit = 1; limit < 64; ++limit) {
+            TestCapabilityCallback callback;
+            TestCapabilityResults results;
+            zentavo::ipcapture::IIPCapabilityQuery* query = exports.create(&callback, 0);
+            if (query == nullptr) return -1;
+            LimitGuard guard(std::to_string(limit).c_str());
+            const int32_t started = query->Start("refused:address", 80, "", "", &results);
+            guard.Clear();
+            if (started == 1) callback.Wait(1, 30s);
+            exports.destroy(query);
+            if (started == 1) return limit - 1;
+        }
+        return -1;
     }
 
     std::optional<RtspServer> server;
@@ -350,4 +403,86 @@ TEST_F(Exhaustion, OutOfAddressSpaceTheNextChannelFailsAndTheRunningOnesGoOn) {
     extra->driver->GetVideoCaptureEx()->StopChannel(0);
     extra->driver.reset();
     StopAll();
+}
+
+// A Motion JPEG channel gets its capture thread but not the thread that reads
+// its stream: it says so once, naming the thread and the device, leaves the
+// camera's stream alone, reports signal lost and gives every thread back;
+// with threads to spare it streams again.
+TEST_F(Exhaustion, AMotionJpegChannelWithoutItsStreamReaderGoesSignalLost) {
+    auto slot = MakeSlot(MJPEG);
+    ASSERT_TRUE(slot);
+    const long baseline = DriverThreads();
+    ASSERT_GE(baseline, 0);
+    const Resources atStart = Measure();
+    ASSERT_TRUE(Open(*slot));
+    LimitGuard limit(std::to_string(baseline + 1).c_str());
+    ASSERT_TRUE(slot->driver->GetVideoCaptureEx()->StartChannel(0, &slot->callback, &slot->channelConfig));
+
+    const std::string expected = "zentavo::CStreamPump::StartThread: could not start thread \"HTTP stream reader\" for device " +
+                                 slot->Device() + ": ";
+    // The stream time-out passes with a start tried several times a second.
+    EXPECT_TRUE(slot->callback.WaitStreamLost(1, 40s));
+    EXPECT_EQ(State(*slot), 2);
+    size_t lines = 0;
+    std::string line;
+    for (const auto& l : sink.Lines()) {
+        if (l.text.find("could not start thread \"HTTP stream reader\"") == std::string::npos) continue;
+        ++lines;
+        line = l.text;
+    }
+    EXPECT_EQ(lines, 1u);
+    EXPECT_EQ(line.rfind(expected, 0), 0u) << line;
+    EXPECT_NE(line.find("too many threads"), std::string::npos) << line;
+    EXPECT_EQ(slot->callback.Frames(), 0u);
+    for (const auto& request : slot->camera->Log())
+        EXPECT_EQ(request.find("/cgi-bin/mjpeg"), std::string::npos) << "stream asked for: " << request;
+
+    EXPECT_TRUE(slot->driver->GetVideoCaptureEx()->StopChannel(0));
+    slot->driver.reset();
+    limit.Clear();
+    EXPECT_EQ(DriverThreads(), baseline) << "driver threads left behind";
+    EXPECT_LE(Measure().threads, atStart.threads + 4);
+
+    ASSERT_TRUE(Open(*slot));
+    ASSERT_TRUE(slot->driver->GetVideoCaptureEx()->StartChannel(0, &slot->callback, &slot->channelConfig));
+    EXPECT_TRUE(slot->callback.WaitFrames(5, 60s)) << "no frames once threads were there again";
+    slot->driver->GetVideoCaptureEx()->StopChannel(0);
+    slot->driver.reset();
+}
+
+// A capability probe that cannot get its thread is refused (Start returns 0,
+// no callback will come), its properties are released, and the one place it
+// can say why, the system's debug output, names the thread and the device
+// without the credentials.
+TEST_F(Exhaustion, ACapabilityQueryWithoutAThreadIsRefusedAndSaysWhy) {
+    const long baseline = DriverThreads();
+    ASSERT_GE(baseline, 0);
+    QueryExports exports(library);
+    TestCapabilityCallback callback;
+    TestCapabilityResults results;
+    zentavo::ipcapture::IIPCapabilityQuery* query = exports.create(&callback, 0);
+    ASSERT_NE(query, nullptr);
+    int32_t started = -1;
+    std::vector<std::string> lines;
+    {
+        DebugOutputTrap trap;
+        LimitGuard limit(std::to_string(baseline).c_str());
+        started = query->Start("127.0.0.1", 8080, "admin", "s3cret-pass", &results);
+        limit.Clear();
+        lines = trap.Lines();
+    }
+    EXPECT_EQ(started, 0);
+    EXPECT_TRUE(callback.Outcomes().empty());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("zentavo::CCapabilityQueryModule::Start: could not start thread \"capability query\" for "
+                             "device 127.0.0.1:8080: ",
+                             0),
+              0u)
+        << lines[0];
+    EXPECT_NE(lines[0].find("too many threads"), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[0].find("s3cret-pass"), std::string::npos);
+    exports.destroy(query);
+    EXPECT_TRUE(callback.Outcomes().empty());
+    EXPECT_EQ(DriverThreads(), baseline);
 }
