@@ -491,6 +491,8 @@ class ControlHandler(toolserver.ControlHandler):
     collection = "proxies"
 
     def target(self):
+        # Read as a URL, as this proxy always has: an absolute target or a
+        # fragment is taken apart rather than becoming part of the command.
         url = urlsplit(self.path)
         return url.path, url.query
 
