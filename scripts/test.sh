@@ -9,7 +9,7 @@
 # Ends with one line "N passed, M failed" over all stages.
 #
 # HALVENCAP_STAGES=a,b,... runs only the stages named (default: all). Names:
-# packages, i386, native, asan, fuzz, camsim, rtspsrv, faultproxy, fieldcam,
+# packages, i386, native, asan, fuzz, camsim, rtspsrv, faultproxy, fieldcam, common,
 # logcat, docs, win64 (with decode64), cli64, interop64, campaign64, dll,
 # win32 (with decode32), cli32, interop32, release.
 #
@@ -481,6 +481,8 @@ wanted rtspsrv && python_stage rtspsrv /usr/bin/python3 "$ROOT/tools/rtspsrv"
 wanted faultproxy && python_stage faultproxy /usr/bin/python3 "$ROOT/tools/faultproxy"
 # The scripted field camera behind the interop stages.
 wanted fieldcam && python_stage fieldcam /usr/bin/python3 "$ROOT/tools/fieldcam"
+# What the test peers share (their control server).
+wanted common && python_stage common python3 "$ROOT/tools/common"
 wanted logcat docs && docs_stages
 wanted win64 decode64 cli64 interop64 campaign64 && win64_stages
 wanted dll win32 decode32 cli32 interop32 && win32_stages

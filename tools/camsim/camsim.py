@@ -16,14 +16,13 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
 
-from control import ControlServer, Simulator, camera_options  # noqa: E402
-from toolserver import add_lifetime_arguments, serve_control, stop_on_signals, wait_for_end  # noqa: E402
+from control import ControlHandler, Simulator, camera_options  # noqa: E402
+import toolserver  # noqa: E402
 
 
 def parse_args(argv):
     p = argparse.ArgumentParser(description="IP camera simulator (loopback only)")
-    p.add_argument("--control-port", type=int, help="control API port (0: any free port)")
-    p.add_argument("--port-file", help="write the control port here once listening")
+    toolserver.add_control_arguments(p, required=False)
     p.add_argument("--camera-port", type=int, help="single camera on this port")
     p.add_argument("--user", default="")
     p.add_argument("--password", default="")
@@ -33,7 +32,7 @@ def parse_args(argv):
     p.add_argument("--width", type=int, default=640)
     p.add_argument("--height", type=int, default=480)
     p.add_argument("--fps", type=int, default=10)
-    add_lifetime_arguments(p)
+    toolserver.add_lifetime_arguments(p)
     args = p.parse_args(argv)
     if args.control_port is None and args.camera_port is None:
         p.error("give --control-port and/or --camera-port")
@@ -45,7 +44,7 @@ def parse_args(argv):
 def main(argv=None):
     args = parse_args(argv if argv is not None else sys.argv[1:])
     sim = Simulator()
-    stop_on_signals(sim.stop)
+    toolserver.stop_on_signals(sim.stop)
 
     control = None
     if args.camera_port is not None:
@@ -62,15 +61,13 @@ def main(argv=None):
             return 2
         print("camsim: camera %d on http://127.0.0.1:%d/" % (camera.id, camera.port), flush=True)
     if args.control_port is not None:
-        try:
-            control = ControlServer(args.control_port, sim)
-        except OSError as e:
-            print("camsim: cannot listen on control port: %s" % e, file=sys.stderr)
+        control = toolserver.open_control("camsim", args.control_port, ControlHandler, sim)
+        if control is None:
             sim.close_all()
             return 2
-        serve_control(control, "camsim", args.port_file)
+        toolserver.serve_control(control, "camsim", args.port_file)
 
-    wait_for_end(sim.stop, args.parent_pid, args.max_seconds)
+    toolserver.wait_for_end(sim.stop, args.parent_pid, args.max_seconds)
 
     if control:
         control.shutdown()

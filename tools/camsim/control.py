@@ -1,14 +1,9 @@
-"""Control API of the simulator: creates, inspects, steers and deletes cameras.
-
-GET only, plain-text answers with Content-Length, so that a trivial HTTP/1.0
-client in the Windows tests can drive it.
-"""
+"""Control API of the simulator: creates, inspects, steers and deletes cameras."""
 
 import threading
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from urllib.parse import parse_qsl
 
 import rtsp
+import toolserver
 from camera import Camera
 
 
@@ -75,99 +70,71 @@ def camera_options(fields):
     }
 
 
-class ControlServer(ThreadingHTTPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
-    def __init__(self, port, simulator):
-        self.simulator = simulator
-        super().__init__(("127.0.0.1", port), ControlHandler)
-
-
-class ControlHandler(BaseHTTPRequestHandler):
+class ControlHandler(toolserver.ControlHandler):
     protocol_version = "HTTP/1.1"
     server_version = "camsim-control/1.0"
     sys_version = ""
+    timeout = 60
+    routes = {"new": "new_camera", "shutdown": "shutdown", "cameras": "list_cameras"}
+    collection = "cameras"
+    failures = ((ValueError, 400, "%s\n"),)
 
     def version_string(self):
         return self.server_version
-    timeout = 60
 
-    def log_message(self, fmt, *args):
-        pass
+    def new_camera(self, pairs):
+        camera = self.server.controller.new_camera(**camera_options(dict(pairs)))
+        self.reply(200, "id=%d port=%d\n" % (camera.id, camera.port))
 
-    def _reply(self, status, text):
-        body = text.encode("utf-8")
-        self.send_response(status)
-        self.send_header("Content-Type", "text/plain; charset=utf-8")
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
+    def list_cameras(self, pairs):
+        sim = self.server.controller
+        with sim.lock:
+            cams = sorted(sim.cameras.values(), key=lambda c: c.id)
+        self.reply(200, "".join("id=%d port=%d\n" % (c.id, c.port) for c in cams))
 
-    def do_GET(self):
-        sim = self.server.simulator
-        path, _, query = self.path.partition("?")
-        pairs = parse_qsl(query, keep_blank_values=True)
-        parts = [p for p in path.split("/") if p]
-        try:
-            if parts == ["new"]:
-                camera = sim.new_camera(**camera_options(dict(pairs)))
-                self._reply(200, "id=%d port=%d\n" % (camera.id, camera.port))
-            elif parts == ["shutdown"]:
-                self._reply(200, "OK\n")
-                sim.stop.set()
-            elif parts == ["cameras"]:
-                with sim.lock:
-                    cams = sorted(sim.cameras.values(), key=lambda c: c.id)
-                self._reply(200, "".join("id=%d port=%d\n" % (c.id, c.port) for c in cams))
-            elif len(parts) >= 3 and parts[0] == "cameras" and parts[1].isdigit():
-                self._camera_command(sim, int(parts[1]), parts[2:], pairs)
-            else:
-                self._reply(404, "unknown command\n")
-        except ValueError as e:
-            self._reply(400, "%s\n" % e)
-
-    def _camera_command(self, sim, camera_id, command, pairs):
+    def item(self, key, command, pairs):
+        sim = self.server.controller
+        camera_id = int(key)
         camera = sim.get(camera_id)
         if camera is None:
-            self._reply(404, "no camera %d\n" % camera_id)
+            self.reply(404, "no camera %d\n" % camera_id)
             return
         store = camera.store
         if command[:1] == ["rtsp"]:
-            rtsp.control(camera, command[1:], pairs, self._reply)
+            rtsp.control(camera, command[1:], pairs, self.reply)
         elif command == ["log"]:
-            self._reply(200, "".join(line + "\n" for line in camera.log_lines()))
+            self.reply(200, "".join(line + "\n" for line in camera.log_lines()))
         elif command == ["stats"]:
-            self._reply(200, "sent=%d\n" % camera.sent_pictures())
+            self.reply(200, "sent=%d\n" % camera.sent_pictures())
         elif command == ["log", "clear"]:
             camera.clear_log()
-            self._reply(200, "OK\n")
+            self.reply(200, "OK\n")
         elif command == ["set"]:
             error = camera.apply_switches(pairs)
-            self._reply(400 if error else 200, (error or "OK") + "\n")
+            self.reply(400 if error else 200, (error or "OK") + "\n")
         elif command == ["param"]:
             for name, value in pairs:
                 store.force_value(name, value)
-            self._reply(200, "OK\n")
+            self.reply(200, "OK\n")
         elif command == ["params"]:
-            self._reply(200, "".join(line + "\n" for line in store.dump()))
+            self.reply(200, "".join(line + "\n" for line in store.dump()))
         elif command == ["entries"]:
             for name, value in pairs:
                 store.force_entries(name, value.split(",") if value else [])
-            self._reply(200, "OK\n")
+            self.reply(200, "OK\n")
         elif command == ["range"]:
             for name, value in pairs:
                 parts = value.split(",")
                 if not 2 <= len(parts) <= 3:
                     raise ValueError("range needs min,max[,inc]")
                 store.force_range(name, parts)
-            self._reply(200, "OK\n")
+            self.reply(200, "OK\n")
         elif command == ["forget"]:
             for name, _ in pairs:
                 store.remove(name)
-            self._reply(200, "OK\n")
+            self.reply(200, "OK\n")
         elif command == ["delete"]:
             sim.delete(camera_id)
-            self._reply(200, "OK\n")
+            self.reply(200, "OK\n")
         else:
-            self._reply(404, "unknown command\n")
+            self.reply(404, "unknown command\n")

@@ -22,11 +22,10 @@ import socket
 import sys
 import threading
 import time
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from urllib.parse import parse_qsl, urlsplit
+from urllib.parse import urlsplit
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
-from toolserver import add_lifetime_arguments, serve_control, stop_on_signals, wait_for_end  # noqa: E402
+import toolserver  # noqa: E402
 
 RATES = ("drop", "reorder", "duplicate", "delay", "garbage")
 COUNTERS = ("sessions", "setups", "rtp_in", "rtcp_in", "forwarded", "dropped", "reordered",
@@ -486,97 +485,71 @@ class Controller:
             proxy.close()
 
 
-class ControlHandler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.0"
+class ControlHandler(toolserver.ControlHandler):
+    content_type = "text/plain"
+    routes = {"shutdown": "shutdown", "new": "new_proxy"}
+    collection = "proxies"
 
-    def log_message(self, *_):
-        pass
-
-    def _reply(self, status, text):
-        body = text.encode()
-        self.send_response(status)
-        self.send_header("Content-Type", "text/plain")
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
-    def do_GET(self):
-        ctl = self.server.controller
+    def target(self):
+        # Read as a URL, as this proxy always has: an absolute target or a
+        # fragment is taken apart rather than becoming part of the command.
         url = urlsplit(self.path)
-        items = parse_qsl(url.query, keep_blank_values=True)
-        parts = [p for p in url.path.split("/") if p]
-        if parts == ["shutdown"]:
-            self._reply(200, "OK\n")
-            ctl.stop.set()
+        return url.path, url.query
+
+    def new_proxy(self, items):
+        target = [v for k, v in items if k == "target"]
+        rest = [(k, v) for k, v in items if k != "target"]
+        if not target or ":" not in target[0]:
+            self.reply(400, "target=<host>:<port> missing\n")
             return
-        if parts == ["new"]:
-            target = [v for k, v in items if k == "target"]
-            rest = [(k, v) for k, v in items if k != "target"]
-            if not target or ":" not in target[0]:
-                self._reply(400, "target=<host>:<port> missing\n")
-                return
-            host, _, port = target[0].rpartition(":")
-            try:
-                proxy = ctl.new((host, int(port)), rest)
-            except ValueError as e:
-                self._reply(400, "%s\n" % e)
-                return
-            self._reply(200, "id=%d port=%d\n" % (proxy.id, proxy.port))
+        host, _, port = target[0].rpartition(":")
+        try:
+            proxy = self.server.controller.new((host, int(port)), rest)
+        except ValueError as e:
+            self.reply(400, "%s\n" % e)
             return
-        if len(parts) < 3 or parts[0] != "proxies" or not parts[1].isdigit():
-            self._reply(404, "unknown command\n")
-            return
-        proxy = ctl.get(int(parts[1]))
+        self.reply(200, "id=%d port=%d\n" % (proxy.id, proxy.port))
+
+    def item(self, key, command, items):
+        ctl = self.server.controller
+        proxy = ctl.get(int(key))
         if proxy is None:
-            self._reply(404, "no proxy %s\n" % parts[1])
-            return
-        command = parts[2:]
-        if command == ["set"]:
+            self.reply(404, "no proxy %s\n" % key)
+        elif command == ["set"]:
             try:
                 proxy.faults.set(items)
             except ValueError as e:
-                self._reply(400, "%s\n" % e)
+                self.reply(400, "%s\n" % e)
                 return
-            self._reply(200, "OK\n")
+            self.reply(200, "OK\n")
         elif command == ["counters"]:
             c = proxy.faults.snapshot()
-            self._reply(200, "".join("%s=%d\n" % (k, c[k]) for k in COUNTERS))
+            self.reply(200, "".join("%s=%d\n" % (k, c[k]) for k in COUNTERS))
         elif command == ["counters", "clear"]:
             proxy.faults.clear_counters()
-            self._reply(200, "OK\n")
+            self.reply(200, "OK\n")
         elif command == ["drop"]:
-            self._reply(200, "dropped=%d\n" % proxy.drop_connections())
+            self.reply(200, "dropped=%d\n" % proxy.drop_connections())
         elif command == ["delete"]:
             ctl.delete(proxy.id)
-            self._reply(200, "OK\n")
+            self.reply(200, "OK\n")
         else:
-            self._reply(404, "unknown command\n")
-
-
-class ControlServer(ThreadingHTTPServer):
-    daemon_threads = True
-
-    def __init__(self, port, controller):
-        super().__init__(("127.0.0.1", port), ControlHandler)
-        self.controller = controller
+            self.reply(404, "unknown command\n")
 
 
 def main(argv=None):
     p = argparse.ArgumentParser(description="RTSP-aware UDP fault proxy for tests (loopback only)")
-    p.add_argument("--control-port", type=int, required=True, help="0: any free port")
-    p.add_argument("--port-file", help="write the control port here once listening")
-    add_lifetime_arguments(p)
+    toolserver.add_control_arguments(p)
+    toolserver.add_lifetime_arguments(p)
     args = p.parse_args(argv)
 
     controller = Controller()
-    try:
-        control = ControlServer(args.control_port, controller)
-    except OSError as e:
-        print("faultproxy: cannot listen on control port: %s" % e, file=sys.stderr)
+    control = toolserver.open_control("faultproxy", args.control_port, ControlHandler, controller)
+    if control is None:
         return 2
-    stop_on_signals(controller.stop)
-    serve_control(control, "faultproxy", args.port_file)
-    wait_for_end(controller.stop, args.parent_pid, args.max_seconds)
+    toolserver.stop_on_signals(controller.stop)
+    toolserver.serve_control(control, "faultproxy", args.port_file)
+    toolserver.wait_for_end(controller.stop, args.parent_pid, args.max_seconds)
     control.shutdown()
     control.server_close()
     for proxy_id in list(controller.proxies):

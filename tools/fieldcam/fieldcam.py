@@ -17,8 +17,6 @@ import os
 import sys
 import tempfile
 import threading
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from urllib.parse import parse_qsl
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -26,7 +24,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "common"))
 import clip as cliplib  # noqa: E402
 import profiles  # noqa: E402
 from server import FieldServer  # noqa: E402
-from toolserver import add_lifetime_arguments, serve_control, stop_on_signals, wait_for_end  # noqa: E402
+import toolserver  # noqa: E402
 
 
 class Controller:
@@ -67,62 +65,36 @@ class Controller:
             s.close()
 
 
-class ControlServer(ThreadingHTTPServer):
-    daemon_threads = True
-    allow_reuse_address = True
+class ControlHandler(toolserver.ControlHandler):
+    routes = {"new": "new_server", "profiles": "list_profiles"}
+    collection = "servers"
+    failures = (((KeyError, ValueError), 400, "bad request: %s\n"),)
 
-    def __init__(self, port, controller):
-        self.controller = controller
-        super().__init__(("127.0.0.1", port), ControlHandler)
+    def new_server(self, pairs):
+        s = self.server.controller.new_server(dict(pairs))
+        self.reply(200, "id=%d port=%d profile=%s\n" % (s.id, s.port, s.p["name"]))
 
+    def list_profiles(self, pairs):
+        self.reply(200, "".join("%-28s %s\n" % (n, profiles.profile(n)["note"]) for n in profiles.PROFILES))
 
-class ControlHandler(BaseHTTPRequestHandler):
-    def log_message(self, fmt, *args):
-        pass
-
-    def _reply(self, status, text):
-        body = text.encode("utf-8")
-        self.send_response(status)
-        self.send_header("Content-Type", "text/plain; charset=utf-8")
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
-    def do_GET(self):
+    def item(self, key, command, pairs):
         ctl = self.server.controller
-        path, _, query = self.path.partition("?")
-        fields = dict(parse_qsl(query, keep_blank_values=True))
-        parts = [p for p in path.split("/") if p]
-        try:
-            if parts == ["new"]:
-                s = ctl.new_server(fields)
-                self._reply(200, "id=%d port=%d profile=%s\n" % (s.id, s.port, s.p["name"]))
-            elif parts == ["profiles"]:
-                self._reply(200, "".join("%-28s %s\n" % (n, profiles.profile(n)["note"])
-                                         for n in profiles.PROFILES))
-            elif len(parts) >= 3 and parts[0] == "servers" and parts[1].isdigit():
-                self._server_command(ctl, int(parts[1]), parts[2:])
-            else:
-                self._reply(404, "unknown command\n")
-        except (KeyError, ValueError) as e:
-            self._reply(400, "bad request: %s\n" % e)
-
-    def _server_command(self, ctl, server_id, command):
+        server_id = int(key)
         if command == ["delete"]:
-            self._reply(200 if ctl.delete(server_id) else 404, "OK\n")
+            self.reply(200 if ctl.delete(server_id) else 404, "OK\n")
             return
         s = ctl.get(server_id)
         if s is None:
-            self._reply(404, "no server %d\n" % server_id)
+            self.reply(404, "no server %d\n" % server_id)
         elif command == ["log"]:
-            self._reply(200, "".join(line + "\n" for line in s.get_log()))
+            self.reply(200, "".join(line + "\n" for line in s.get_log()))
         elif command == ["log", "clear"]:
             s.clear_log()
-            self._reply(200, "OK\n")
+            self.reply(200, "OK\n")
         elif command == ["stats"]:
-            self._reply(200, "".join("%s=%s\n" % kv for kv in sorted(s.stats().items())))
+            self.reply(200, "".join("%s=%s\n" % kv for kv in sorted(s.stats().items())))
         else:
-            self._reply(404, "unknown command\n")
+            self.reply(404, "unknown command\n")
 
 
 def load_clips(args):
@@ -135,21 +107,20 @@ def load_clips(args):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--control-port", type=int, default=0)
-    parser.add_argument("--port-file", default="")
+    toolserver.add_control_arguments(parser, required=False, default=0)
     parser.add_argument("--clip-dir", default="", help="where the clips are made (default: a new temporary one)")
     parser.add_argument("--h264", default="", help="an Annex-B H.264 clip to serve instead")
     parser.add_argument("--m4v", default="", help="an MPEG-4 Visual elementary stream to serve instead")
     parser.add_argument("--rate", type=int, default=cliplib.RATE, help="frame rate of the clips")
-    add_lifetime_arguments(parser)
+    toolserver.add_lifetime_arguments(parser)
     args = parser.parse_args(argv)
     stop = threading.Event()
-    stop_on_signals(stop)
+    toolserver.stop_on_signals(stop)
     controller = Controller(load_clips(args))
-    control = ControlServer(args.control_port, controller)
-    serve_control(control, "fieldcam", args.port_file)
+    control = toolserver.ControlServer(args.control_port, ControlHandler, controller)
+    toolserver.serve_control(control, "fieldcam", args.port_file)
     try:
-        wait_for_end(stop, args.parent_pid, args.max_seconds)
+        toolserver.wait_for_end(stop, args.parent_pid, args.max_seconds)
     finally:
         control.shutdown()
         controller.close_all()

@@ -15,8 +15,6 @@ import subprocess
 import sys
 import tempfile
 import threading
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from urllib.parse import parse_qsl
 
 import gi
 
@@ -26,7 +24,7 @@ gi.require_version("GstRtspServer", "1.0")
 from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
-from toolserver import add_lifetime_arguments, serve_control, stop_on_signals, wait_for_end  # noqa: E402
+import toolserver  # noqa: E402
 
 CLIP_SECONDS = 4
 CLIP_SIZE = "320x240"
@@ -354,78 +352,45 @@ class Controller:
             self.delete(server_id)
 
 
-class ControlServer(ThreadingHTTPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
-    def __init__(self, port, controller):
-        self.controller = controller
-        super().__init__(("127.0.0.1", port), ControlHandler)
-
-
-class ControlHandler(BaseHTTPRequestHandler):
+class ControlHandler(toolserver.ControlHandler):
     protocol_version = "HTTP/1.1"
     timeout = 60
+    routes = {"new": "new_server", "shutdown": "shutdown"}
+    collection = "servers"
+    failures = ((ValueError, 400, "%s\n"), (RuntimeError, 500, "%s\n"))
 
-    def log_message(self, fmt, *args):
-        pass
+    def new_server(self, pairs):
+        server = self.server.controller.new_server(dict(pairs))
+        self.reply(200, "id=%d port=%d\n" % (server.id, server.port))
 
-    def _reply(self, status, text):
-        body = text.encode("utf-8")
-        self.send_response(status)
-        self.send_header("Content-Type", "text/plain; charset=utf-8")
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
-    def do_GET(self):
+    def item(self, key, command, pairs):
         ctl = self.server.controller
-        path, _, query = self.path.partition("?")
-        fields = dict(parse_qsl(query, keep_blank_values=True))
-        parts = [p for p in path.split("/") if p]
-        try:
-            if parts == ["new"]:
-                server = ctl.new_server(fields)
-                self._reply(200, "id=%d port=%d\n" % (server.id, server.port))
-            elif parts == ["shutdown"]:
-                self._reply(200, "OK\n")
-                ctl.stop.set()
-            elif len(parts) >= 3 and parts[0] == "servers" and parts[1].isdigit():
-                self._server_command(ctl, int(parts[1]), parts[2:])
-            else:
-                self._reply(404, "unknown command\n")
-        except ValueError as e:
-            self._reply(400, "%s\n" % e)
-        except RuntimeError as e:
-            self._reply(500, "%s\n" % e)
-
-    def _server_command(self, ctl, server_id, command):
+        server_id = int(key)
         server = ctl.get(server_id)
         if server is None:
-            self._reply(404, "no server %d\n" % server_id)
+            self.reply(404, "no server %d\n" % server_id)
         elif command == ["stop"]:
             on_main_loop(server.kill)
-            self._reply(200, "OK\n")
+            self.reply(200, "OK\n")
         elif command == ["start"]:
             on_main_loop(server.listen)
-            self._reply(200, "port=%d\n" % server.port)
+            self.reply(200, "port=%d\n" % server.port)
         elif command == ["log"]:
-            self._reply(200, "".join(line + "\n" for line in server.log_lines()))
+            self.reply(200, "".join(line + "\n" for line in server.log_lines()))
         elif command == ["log", "clear"]:
             server.clear_log()
-            self._reply(200, "OK\n")
+            self.reply(200, "OK\n")
         elif command == ["delete"]:
             ctl.delete(server_id)
-            self._reply(200, "OK\n")
+            self.reply(200, "OK\n")
         else:
-            self._reply(404, "unknown command\n")
+            self.reply(404, "unknown command\n")
 
 
 def main(argv=None):
     p = argparse.ArgumentParser(description="GStreamer RTSP server for tests (loopback only)")
-    p.add_argument("--control-port", type=int, required=True, help="0: any free port")
-    p.add_argument("--port-file", help="write the control port here once listening")
-    add_lifetime_arguments(p)
+    toolserver.add_control_arguments(p)
+    toolserver.add_lifetime_arguments(p)
     args = p.parse_args(argv)
 
     Gst.init(None)
@@ -437,20 +402,18 @@ def main(argv=None):
         return 2
     controller = Controller(clips)
     loop = GLib.MainLoop()
-    try:
-        control = ControlServer(args.control_port, controller)
-    except OSError as e:
-        print("rtspsrv: cannot listen on control port: %s" % e, file=sys.stderr)
+    control = toolserver.open_control("rtspsrv", args.control_port, ControlHandler, controller)
+    if control is None:
         return 2
-    stop_on_signals(controller.stop)
+    toolserver.stop_on_signals(controller.stop)
 
     def watch():
-        wait_for_end(controller.stop, args.parent_pid, args.max_seconds)
+        toolserver.wait_for_end(controller.stop, args.parent_pid, args.max_seconds)
         controller.stop.set()
         GLib.idle_add(loop.quit)
 
     threading.Thread(target=watch, name="watch", daemon=True).start()
-    serve_control(control, "rtspsrv", args.port_file)
+    toolserver.serve_control(control, "rtspsrv", args.port_file)
     loop.run()
 
     control.shutdown()
