@@ -14,6 +14,8 @@
 #include "runtime/DebugMessage.h"
 #include "runtime/BaseThread.h"
 #include "runtime/Event.h"
+#include "runtime/RecursiveLock.h"
+#include "streaming/InterleavedRTCPReporter.h"
 #include "streaming/IRTSPClientUser.h"
 #include "streaming/RTSPAuthentication.h"
 #include "streaming/RTSPClientSettings.h"
@@ -44,6 +46,7 @@ public:
     // IRTSPStreamParserUser
     void OnRTPPacket(CRTPPacket& packet) override;
     void OnRTCPBye() override;
+    void OnRTCPSenderReport(const RTCP_SENDER_REPORT& report) override;
     void OnRTSPReply(const std::string& text) override;
 
     const RTSP_RESPONSE& Response() const { return m_parser.Response(); }
@@ -85,6 +88,9 @@ private:
     void CloseSocket();
     bool Exchange(int method);
     bool SendAll(const std::string& text);
+    bool SendAll(const char* data, size_t length);
+    void SendDueReport();
+    std::string LocalCname();
     bool ReadReply(bool honourStop, std::string& text);
     WaitResult WaitReadable(bool honourStop);
     std::string BaseUrl() const;
@@ -125,6 +131,10 @@ private:
     int m_awaitedMethod = 0;
     uint8_t m_rtpChannel = 0;
     uint8_t m_rtcpChannel = 1;
+    // Interleaved, receiver reports share the connection with the
+    // requests: whole writes only, one at a time.
+    CRecursiveLock m_sendLock;
+    CInterleavedRTCPReporter m_rtcpReporter;
     // Read by the session thread, lowered by Stop so that the TEARDOWN
     // reply is waited for only briefly.
     std::atomic<int32_t> m_readTimeoutMs;
