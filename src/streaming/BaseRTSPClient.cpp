@@ -682,7 +682,8 @@ void CBaseRTSPClient::CallOnSessionEnded() {
 }
 
 void CBaseRTSPClient::OnRTPPacket(CRTPPacket& packet) {
-    m_rtcpReporter.OnRtpPacket(packet.SequenceNumber(), packet.Timestamp(), packet.Ssrc(), GetTickCount());
+    // The packet keeps its SSRC as the bytes came.
+    m_rtcpReporter.OnRtpPacket(packet.SequenceNumber(), packet.Timestamp(), ntohl(packet.Ssrc()), GetTickCount());
     if (m_user == nullptr) return;
     try {
         m_user->OnRTPPacket(packet);
