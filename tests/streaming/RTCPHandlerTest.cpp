@@ -134,7 +134,7 @@ TEST_F(RTCPHandler, HintedPeerIsReportedToFromTheFirstPacketOn) {
     EXPECT_TRUE(camera.ReceiveAllPending().empty());  // no packet yet
     // The stream's SSRC, as its packets give it, names the reported source.
     CRTPPacket packet;
-    const uint8_t rtp[12] = {0x80, 96, 0, 1, 0, 0, 0, 0, 0xA1, 0xB2, 0xC3, 0xD4};
+    const uint8_t rtp[13] = {0x80, 96, 0, 1, 0, 0, 0, 0, 0xA1, 0xB2, 0xC3, 0xD4, 0x65};
     ASSERT_TRUE(packet.Parse(sizeof rtp, rtp));
     handler.NoteSourceSsrc(packet.Ssrc());
     handler.UpdateSequence(1);
