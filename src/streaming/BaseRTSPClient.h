@@ -2,7 +2,8 @@
 // session thread that describes, sets up, plays and keeps the session alive,
 // and tears it down when stopped. RTP normally arrives on the UDP ports of
 // the settings; in interleaved mode it arrives on this connection and goes
-// to the user as parsed packets. A SETUP refused for its transport is
+// to the user as parsed packets, and the receiver reports go back on it
+// between the requests. A SETUP refused for its transport is
 // repeated at once over the other one. The client writes no log lines: what
 // went wrong is left in a result record for its owner to put into words.
 #pragma once
