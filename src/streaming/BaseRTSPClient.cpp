@@ -7,9 +7,11 @@
 #include "streaming/BaseRTSPClient.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "runtime/TextUtils.h"
 #include "runtime/Time.h"
+#include "streaming/RTPPacket.h"
 #include "streaming/RTSPReplyFacts.h"
 
 namespace zentavo {
@@ -264,10 +266,9 @@ bool CBaseRTSPClient::SetupOnce() {
     m_sessionInterleaved = m_transportMode == RTSP_TRANSPORT_INTERLEAVED;
     if (!Request(RTSP_SETUP)) return false;
     // The channels the answer names, not those asked for.
-    if (m_transportMode == RTSP_TRANSPORT_INTERLEAVED &&
-        !RtspInterleavedChannels(m_lastReply, m_rtpChannel, m_rtcpChannel)) {
-        m_rtpChannel = m_parser.Response().interleavedChannel;
-        m_rtcpChannel = uint8_t(m_rtpChannel + 1);
+    if (m_transportMode == RTSP_TRANSPORT_INTERLEAVED) {
+        m_rtpChannel = m_parser.Response().interleavedRtpChannel;
+        m_rtcpChannel = m_parser.Response().interleavedRtcpChannel;
     }
     return true;
 }
@@ -449,9 +450,34 @@ bool CBaseRTSPClient::Exchange(int method) {
     return m_parser.ParseResponse(reply, method);
 }
 
-bool CBaseRTSPClient::SendAll(const std::string& text) {
-    const int sent = send(AsSocket(m_socket), text.data(), static_cast<int>(text.size()), 0);
-    return sent == static_cast<int>(text.size());
+bool CBaseRTSPClient::SendAll(const std::string& text) { return SendAll(text.data(), text.size()); }
+
+bool CBaseRTSPClient::SendAll(const char* data, size_t length) {
+    CLockGuard guard(m_sendLock);
+    // A write cut short would leave the server the rest of a message that
+    // another write then tears apart: what is left goes out first.
+    while (length > 0) {
+        const int sent = send(AsSocket(m_socket), data, static_cast<int>(std::min<size_t>(length, 65536)), 0);
+        if (sent <= 0) return false;
+        data += sent;
+        length -= size_t(sent);
+    }
+    return true;
+}
+
+void CBaseRTSPClient::SendDueReport() {
+    const std::vector<uint8_t> report = m_rtcpReporter.TakeDueReport(GetTickCount());
+    // A report that cannot be written is let go like an unanswered
+    // keep-alive: the stream's own data decides whether the session lives.
+    if (!report.empty()) SendAll(reinterpret_cast<const char*>(report.data()), report.size());
+}
+
+std::string CBaseRTSPClient::LocalCname() {
+    sockaddr_in local = {};
+    int size = sizeof local;
+    if (getsockname(AsSocket(m_socket), reinterpret_cast<sockaddr*>(&local), &size) != 0) return "zentavo";
+    const uint32_t a = ntohl(local.sin_addr.s_addr);
+    return FormatString("zentavo@%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
 }
 
 CBaseRTSPClient::WaitResult CBaseRTSPClient::WaitReadable(bool honourStop) {
@@ -502,6 +528,8 @@ bool CBaseRTSPClient::ReadReply(bool honourStop, std::string& text) {
 
 bool CBaseRTSPClient::ReceiveInterleaved() {
     CRTSPStreamParser parser(m_rtpChannel, m_rtcpChannel, this);
+    m_rtcpReporter.Restart(m_rtcpChannel, uint32_t(std::strtoul(NewCnonce().substr(0, 8).c_str(), nullptr, 16)),
+                           LocalCname());
     static_assert(READ_CHUNK <= 65536, "one read");
     char buffer[READ_CHUNK];
     ULONGLONG lastData = GetTickCount64();
@@ -510,6 +538,7 @@ bool CBaseRTSPClient::ReceiveInterleaved() {
         // Keep-alives go out while the stream runs; their answers arrive
         // in the stream and reach OnRTSPReply.
         if (m_awaitedMethod != RTSP_PLAY) KeepAliveCheck();
+        SendDueReport();
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(AsSocket(m_socket), &readable);
@@ -653,11 +682,17 @@ void CBaseRTSPClient::CallOnSessionEnded() {
 }
 
 void CBaseRTSPClient::OnRTPPacket(CRTPPacket& packet) {
+    // The packet keeps its SSRC as the bytes came.
+    m_rtcpReporter.OnRtpPacket(packet.SequenceNumber(), packet.Timestamp(), ntohl(packet.Ssrc()), GetTickCount());
     if (m_user == nullptr) return;
     try {
         m_user->OnRTPPacket(packet);
     } catch (...) {
     }
+}
+
+void CBaseRTSPClient::OnRTCPSenderReport(const RTCP_SENDER_REPORT& report) {
+    m_rtcpReporter.OnSenderReport(report, GetTickCount());
 }
 
 void CBaseRTSPClient::OnRTCPBye() {

@@ -2,7 +2,8 @@
 // session thread that describes, sets up, plays and keeps the session alive,
 // and tears it down when stopped. RTP normally arrives on the UDP ports of
 // the settings; in interleaved mode it arrives on this connection and goes
-// to the user as parsed packets. A SETUP refused for its transport is
+// to the user as parsed packets, and the receiver reports go back on it
+// between the requests. A SETUP refused for its transport is
 // repeated at once over the other one. The client writes no log lines: what
 // went wrong is left in a result record for its owner to put into words.
 #pragma once
@@ -14,6 +15,8 @@
 #include "runtime/DebugMessage.h"
 #include "runtime/BaseThread.h"
 #include "runtime/Event.h"
+#include "runtime/RecursiveLock.h"
+#include "streaming/InterleavedRTCPReporter.h"
 #include "streaming/IRTSPClientUser.h"
 #include "streaming/RTSPAuthentication.h"
 #include "streaming/RTSPClientSettings.h"
@@ -44,6 +47,7 @@ public:
     // IRTSPStreamParserUser
     void OnRTPPacket(CRTPPacket& packet) override;
     void OnRTCPBye() override;
+    void OnRTCPSenderReport(const RTCP_SENDER_REPORT& report) override;
     void OnRTSPReply(const std::string& text) override;
 
     const RTSP_RESPONSE& Response() const { return m_parser.Response(); }
@@ -85,6 +89,9 @@ private:
     void CloseSocket();
     bool Exchange(int method);
     bool SendAll(const std::string& text);
+    bool SendAll(const char* data, size_t length);
+    void SendDueReport();
+    std::string LocalCname();
     bool ReadReply(bool honourStop, std::string& text);
     WaitResult WaitReadable(bool honourStop);
     std::string BaseUrl() const;
@@ -125,6 +132,10 @@ private:
     int m_awaitedMethod = 0;
     uint8_t m_rtpChannel = 0;
     uint8_t m_rtcpChannel = 1;
+    // Interleaved, receiver reports share the connection with the
+    // requests: whole writes only, one at a time.
+    CRecursiveLock m_sendLock;
+    CInterleavedRTCPReporter m_rtcpReporter;
     // Read by the session thread, lowered by Stop so that the TEARDOWN
     // reply is waited for only briefly.
     std::atomic<int32_t> m_readTimeoutMs;

@@ -174,8 +174,10 @@ void CRTCPHandler::NoteSourceSsrc(uint32_t ssrc) {
     CLockGuard guard(m_lock);
     static const uint8_t none[4] = {0, 0, 0, 0};
     if (std::memcmp(m_sourceSsrc, none, sizeof none) != 0) return;
-    const uint8_t bytes[4] = {uint8_t(ssrc >> 24), uint8_t(ssrc >> 16), uint8_t(ssrc >> 8), uint8_t(ssrc)};
-    std::memcpy(m_sourceSsrc, bytes, sizeof bytes);
+    // Taken for a number, the value would come out byte-swapped on this
+    // little-endian machine and name another source: the bytes go out as
+    // they came.
+    std::memcpy(m_sourceSsrc, &ssrc, sizeof m_sourceSsrc);
 }
 
 void CRTCPHandler::NoteFirstPacket() {

@@ -48,7 +48,8 @@ public:
     void UpdateSequence(uint16_t sequence, uint32_t rtpTimestamp);
     // Sequence bookkeeping without a timestamp: no contribution to jitter.
     void UpdateSequence(uint16_t sequence);
-    // The stream's SSRC from its RTP packets: reports sent before the
+    // The stream's SSRC from its RTP packets, as CRTPPacket::Ssrc keeps it
+    // (the four bytes in the order received): reports sent before the
     // camera's first sender report name the source they are about.
     void NoteSourceSsrc(uint32_t ssrc);
 

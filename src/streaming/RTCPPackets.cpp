@@ -15,7 +15,9 @@ void PutU32(uint8_t* out, uint32_t v) {
     out[3] = uint8_t(v);
 }
 
-bool ReadSenderReport(const uint8_t* packet, size_t length, RTCP_SENDER_REPORT& report) {
+}  // namespace
+
+bool ReadRTCPSenderReport(const uint8_t* packet, size_t length, RTCP_SENDER_REPORT& report) {
     CByteReader in(packet, length);
     if (!in.Has(RTCP_SR_MIN_SIZE)) return false;
     report.versionBits = in.ReadU8() & 0xC0;
@@ -25,8 +27,6 @@ bool ReadSenderReport(const uint8_t* packet, size_t length, RTCP_SENDER_REPORT& 
     in.ReadBytes(report.lastSr, 4);
     return in.Ok();
 }
-
-}  // namespace
 
 size_t WalkRTCPCompound(const uint8_t* data, size_t length, IRTCPPacketVisitor& visitor) {
     CByteReader in(data, length);
@@ -42,7 +42,7 @@ size_t WalkRTCPCompound(const uint8_t* data, size_t length, IRTCPPacketVisitor& 
         ++walked;
         if (type == RTCP_TYPE_SR) {
             RTCP_SENDER_REPORT report;
-            if (ReadSenderReport(packet, size, report)) visitor.OnSenderReport(report);
+            if (ReadRTCPSenderReport(packet, size, report)) visitor.OnSenderReport(report);
         } else if (type == RTCP_TYPE_BYE) {
             visitor.OnBye();
         }
@@ -68,6 +68,24 @@ std::array<uint8_t, RTCP_RR_SIZE> BuildReceiverReport(const RTCP_RECEIVER_REPORT
     std::memcpy(&rr[24], f.lastSr, 4);
     PutU32(&rr[28], f.delaySinceLastSr);
     return rr;
+}
+
+std::vector<uint8_t> BuildSdesCname(uint8_t versionBits, const uint8_t ownSsrc[4], const std::string& cname) {
+    const size_t textLength = cname.size() < 255 ? cname.size() : 255;
+    // Header, SSRC, the CNAME item, and at least one zero octet that ends
+    // the item list and pads the chunk to a word.
+    const size_t unpadded = 4 + 4 + 2 + textLength + 1;
+    const size_t size = (unpadded + 3) / 4 * 4;
+    std::vector<uint8_t> sdes(size, 0);
+    sdes[0] = uint8_t(versionBits | 1);  // one chunk
+    sdes[1] = RTCP_TYPE_SDES;
+    sdes[2] = uint8_t((size / 4 - 1) >> 8);
+    sdes[3] = uint8_t(size / 4 - 1);
+    std::memcpy(&sdes[4], ownSsrc, 4);
+    sdes[8] = 1;  // CNAME
+    sdes[9] = uint8_t(textLength);
+    std::memcpy(&sdes[10], cname.data(), textLength);
+    return sdes;
 }
 
 std::array<uint8_t, RTCP_BYE_SIZE> BuildBye(uint8_t versionBits, const uint8_t ownSsrc[4]) {

@@ -1,11 +1,14 @@
 // RTCP wire format (RFC 3550 section 6): walking a compound datagram, the
-// sender report fields a receiver answers with, and the two packets this
-// receiver sends (one-block receiver report, BYE without reason).
+// sender report fields a receiver answers with, and the packets this
+// receiver sends (one-block receiver report, SDES with its CNAME, BYE
+// without reason).
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "streaming/RTCPStatistics.h"
 
@@ -13,6 +16,7 @@ namespace zentavo {
 
 const uint8_t RTCP_TYPE_SR = 200;
 const uint8_t RTCP_TYPE_RR = 201;
+const uint8_t RTCP_TYPE_SDES = 202;
 const uint8_t RTCP_TYPE_BYE = 203;
 
 const size_t RTCP_RR_SIZE = 32;
@@ -40,6 +44,10 @@ public:
 // not examined. Returns the number of whole packets walked.
 size_t WalkRTCPCompound(const uint8_t* data, size_t length, IRTCPPacketVisitor& visitor);
 
+// The fields of one sender report packet (header included); false when it
+// is too short for its sender info.
+bool ReadRTCPSenderReport(const uint8_t* packet, size_t length, RTCP_SENDER_REPORT& report);
+
 struct RTCP_RECEIVER_REPORT_FIELDS {
     uint8_t versionBits;
     uint8_t ownSsrc[4];
@@ -50,6 +58,9 @@ struct RTCP_RECEIVER_REPORT_FIELDS {
 };
 
 std::array<uint8_t, RTCP_RR_SIZE> BuildReceiverReport(const RTCP_RECEIVER_REPORT_FIELDS& fields);
+// One SDES chunk for ownSsrc carrying only its CNAME, ended and padded to
+// a word; a CNAME beyond the item's 255 octets is cut there.
+std::vector<uint8_t> BuildSdesCname(uint8_t versionBits, const uint8_t ownSsrc[4], const std::string& cname);
 std::array<uint8_t, RTCP_BYE_SIZE> BuildBye(uint8_t versionBits, const uint8_t ownSsrc[4]);
 
 // Delay since the last SR in 1/65536 s from two readings of a millisecond

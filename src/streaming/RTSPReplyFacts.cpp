@@ -75,28 +75,6 @@ bool RtspPublicLists(const std::string& reply, const std::string& method, bool& 
     return listed;
 }
 
-bool RtspInterleavedChannels(const std::string& reply, uint8_t& rtp, uint8_t& rtcp) {
-    bool found = false;
-    ForEachHeader(reply, "transport", [&](const std::string& value) {
-        const std::string lower = ToLower(value);
-        size_t i = lower.find("interleaved=");
-        if (found || i == std::string::npos) return;
-        i += 12;
-        uint32_t first = 0, second = 0;
-        if (!ReadNumber(lower, i, first) || first > 255) return;
-        second = first + 1;
-        if (i < lower.size() && lower[i] == '-') {
-            ++i;
-            uint32_t value2 = 0;
-            if (ReadNumber(lower, i, value2) && value2 <= 255) second = value2;
-        }
-        rtp = uint8_t(first);
-        rtcp = uint8_t(second & 0xFF);
-        found = true;
-    });
-    return found;
-}
-
 bool RtspRedirectTarget(const std::string& reply, std::string& host, uint16_t& port, std::string& path) {
     std::string location;
     ForEachHeader(reply, "location", [&](const std::string& value) {

@@ -1,6 +1,7 @@
 // Small facts read from the raw text of one RTSP answer that the session
 // needs beyond the response record: the reason phrase, the methods the
-// server says it supports, and the interleaved channel pair it granted.
+// server says it supports, where a redirect points, and whether a refusal
+// is about the transport.
 #pragma once
 
 #include <cstdint>
@@ -18,10 +19,6 @@ std::string RtspReasonPhrase(const std::string& reply);
 // True when the reply carries a Public header (any case) and method is one
 // of its comma-separated tokens; known is set when any Public header came.
 bool RtspPublicLists(const std::string& reply, const std::string& method, bool& known);
-
-// The "interleaved=a-b" pair of the Transport header; b is a + 1 when the
-// answer names one channel only. False when the header has no pair.
-bool RtspInterleavedChannels(const std::string& reply, uint8_t& rtp, uint8_t& rtcp);
 
 // The Location header of a redirect, split into host, port (554 when the
 // URL names none) and path with its leading "/"; false unless it is an

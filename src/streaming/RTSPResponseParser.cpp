@@ -180,8 +180,11 @@ bool CRTSPResponseParser::ParseResponse(const std::string& text, int method) {
         if (!sdp.Parse(body)) return false;
         m_response.description = sdp.Description();
     } else if (method == RTSP_SETUP) {
-        // Each SETUP names its own stream's port; an earlier one's is wrong.
+        // Each SETUP names its own stream's port and channels; an earlier
+        // one's are wrong. Channels it does not name are those asked for.
         m_response.serverRtcpPort = 0;
+        m_response.interleavedRtpChannel = 0;
+        m_response.interleavedRtcpChannel = 1;
         ScanInterleaved(text);
     }
     return true;
@@ -252,23 +255,27 @@ bool CRTSPResponseParser::HandleAuthenticate(const std::string& text) {
 }
 
 void CRTSPResponseParser::ScanInterleaved(const std::string& text) {
-    size_t pos = 0;
-    while (pos < text.size()) {
-        pos = text.find_first_not_of("\r\n", pos);
-        if (pos == std::string::npos) break;
+    // The head only: a body is no place for the transport granted.
+    bool channelsNamed = false;
+    size_t pos = text.find_first_of("\r\n");  // past the status line
+    while (pos != std::string::npos && pos < text.size()) {
+        pos += (text[pos] == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') ? 2 : 1;
         size_t end = text.find_first_of("\r\n", pos);
         if (end == std::string::npos) end = text.size();
+        if (end == pos) break;  // the blank line
         const std::string line = text.substr(pos, end - pos);
         pos = end;
         if (Classify(line) != HEADER_TRANSPORT) continue;
         const int32_t channel = FindValueInt("interleaved", "=", line, ";-");
         m_response.interleavedChannel = static_cast<uint8_t>(channel & 0xFF);
-        ReadInterleavedChannels(HeaderValue(line));
+        // A second Transport header does not move the stream off the
+        // channels the first one granted.
+        if (!channelsNamed) channelsNamed = ReadInterleavedChannels(HeaderValue(line));
         ReadServerRtcpPort(HeaderValue(line));
     }
 }
 
-void CRTSPResponseParser::ReadInterleavedChannels(const std::string& transport) {
+bool CRTSPResponseParser::ReadInterleavedChannels(const std::string& transport) {
     // Parameters in any case and spacing; only the first transport of a
     // list is the one the server chose.
     const std::string first = transport.substr(0, transport.find(','));
@@ -284,7 +291,9 @@ void CRTSPResponseParser::ReadInterleavedChannels(const std::string& transport) 
         m_response.interleavedRtpChannel = static_cast<uint8_t>(rtp);
         m_response.interleavedRtcpChannel = static_cast<uint8_t>(rtcp);
         m_response.interleavedChannel = static_cast<uint8_t>(rtp);
+        return true;
     }
+    return false;
 }
 
 void CRTSPResponseParser::ReadServerRtcpPort(const std::string& transport) {

@@ -42,8 +42,8 @@ struct RTSP_RESPONSE {
     std::string realm;
     std::string nonce;
     uint8_t interleavedChannel = 0;
-    // The channels the SETUP answer's Transport names; RTP and RTCP are
-    // routed by these, not by those asked for.
+    // The channels the last SETUP answer's Transport granted (those asked
+    // for, 0 and 1, when it names none); RTP and RTCP are routed by these.
     uint8_t interleavedRtpChannel = 0;
     uint8_t interleavedRtcpChannel = 1;
     // The camera's RTCP port from the SETUP answer's server_port (the
@@ -94,7 +94,8 @@ private:
     bool HandleSession(const std::string& line);
     bool HandleAuthenticate(const std::string& text);
     void ScanInterleaved(const std::string& text);
-    void ReadInterleavedChannels(const std::string& transport);
+    // True when the first transport of the list names a usable pair.
+    bool ReadInterleavedChannels(const std::string& transport);
     void ReadServerRtcpPort(const std::string& transport);
 
     RTSP_RESPONSE m_response;

@@ -142,8 +142,15 @@ void CRTSPStreamParser::DeliverRtcp(const uint8_t* payload, size_t length) {
         const uint8_t type = in.ReadU8();
         const uint16_t words = in.ReadU16BE();
         if (!IsRtpVersion2(first)) break;
+        const size_t start = offset;
         offset += (size_t(words) + 1) * 4;
-        if (offset <= length && type == RTCP_BYE) m_user->OnRTCPBye();
+        if (offset > length) break;
+        if (type == RTCP_BYE) {
+            m_user->OnRTCPBye();
+        } else if (type == RTCP_TYPE_SR) {
+            RTCP_SENDER_REPORT report;
+            if (ReadRTCPSenderReport(payload + start, offset - start, report)) m_user->OnRTCPSenderReport(report);
+        }
     }
 }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "streaming/RTCPPackets.h"
+
 namespace zentavo {
 
 class CRTPPacket;
@@ -21,6 +23,9 @@ public:
     // The packet lives only for the call.
     virtual void OnRTPPacket(CRTPPacket& packet) = 0;
     virtual void OnRTCPBye() = 0;
+    // A sender report on the RTCP channel, for the receiver report that
+    // answers it.
+    virtual void OnRTCPSenderReport(const RTCP_SENDER_REPORT& /*report*/) {}
     // One whole RTSP answer (head and body) found between frames.
     virtual void OnRTSPReply(const std::string& /*text*/) {}
 };

@@ -5,6 +5,7 @@ set(PORTABLE_SOURCES
     RTSPStreamParser.cpp
     RTCPStatistics.cpp
     RTCPPackets.cpp
+    InterleavedRTCPReporter.cpp
     RTPReorderBuffer.cpp
 )
 set(WIN32_SOURCES

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -434,6 +435,34 @@ TEST_F(RTSPClientSim, InterleavedStreamCarriesKeepAlivesAndTheirAnswers) {
     ASSERT_GE(after.size(), 3u);
     for (const auto& m : after) EXPECT_EQ(m, "GET_PARAMETER 200");
     EXPECT_TRUE(client.SessionInterleaved());
+}
+
+TEST_F(RTSPClientSim, InterleavedStreamCarriesReceiverReportsOnTheGrantedChannel) {
+    // Over TCP too the camera hears from the receiver: at once, then every
+    // 5 s, each report framed whole between the keep-alives.
+    ASSERT_TRUE(rtsp->Set(kSessionDefaults + std::string("interleaved=1&stream_ms=60000&session_timeout=2&"
+                                                         "public=OPTIONS,SETUP,PLAY,GET_PARAMETER")));
+    ASSERT_TRUE(rtsp->ClearLog());
+    InterleavedClient client(&driver);
+    User user;
+    user.onDescribe = [&] { client.UseInterleaved(); };
+    ASSERT_TRUE(client.Start(Sim(), &user));
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (rtsp->RtcpFrames() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(100ms);
+    const std::string last = rtsp->LastRtcpFrame();
+    const auto log = rtsp->Log();
+    client.Stop();
+    EXPECT_GE(rtsp->RtcpFrames(), 2);
+    std::printf("last RTCP frame the camera read: %s\n", last.c_str());
+    // "$", channel 5, then an RR with one block and an SDES with one chunk.
+    ASSERT_GE(last.size(), 2u * (4 + 32 + 8));
+    EXPECT_EQ(last.substr(0, 4), "2405");
+    EXPECT_EQ(last.substr(8, 8), "81c90007");
+    EXPECT_EQ(last.substr(8 + 64, 4), "81ca");
+    // The requests between the reports arrived whole.
+    const auto after = MethodsAfterPlay(log);
+    ASSERT_GE(after.size(), 1u);
+    for (const auto& m : after) EXPECT_EQ(m, "GET_PARAMETER 200");
 }
 
 TEST_F(RTSPClientSim, AServerThatCountsOnlyGetParameterKeepsTheSession) {

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "streaming/LoopbackPeer.h"
+#include "streaming/RTPPacket.h"
 
 using namespace zentavo;
 using namespace halvencap_test;
@@ -132,7 +133,10 @@ TEST_F(RTCPHandler, HintedPeerIsReportedToFromTheFirstPacketOn) {
     EXPECT_TRUE(handler.IsPeerKnown());
     EXPECT_TRUE(camera.ReceiveAllPending().empty());  // no packet yet
     // The stream's SSRC, as its packets give it, names the reported source.
-    handler.NoteSourceSsrc(0xA1B2C3D4u);
+    CRTPPacket packet;
+    const uint8_t rtp[13] = {0x80, 96, 0, 1, 0, 0, 0, 0, 0xA1, 0xB2, 0xC3, 0xD4, 0x65};
+    ASSERT_TRUE(packet.Parse(sizeof rtp, rtp));
+    handler.NoteSourceSsrc(packet.Ssrc());
     handler.UpdateSequence(1);
     ExpectReportWithoutSenderReport(NextReport(), 1, Bytes{0xA1, 0xB2, 0xC3, 0xD4});
     // Later packets show in a later report, with no sender report between.

@@ -164,6 +164,39 @@ TEST(RTSPResponseParser, InterleavedChannelFromSetup) {
     EXPECT_EQ(p.Response().interleavedChannel, 4);  // only SETUP replies are scanned
 }
 
+// The channel pair each SETUP answer grants; the client routes by it alone.
+TEST(RTSPResponseParser, InterleavedPairOfEachSetupAnswer) {
+    const struct {
+        const char* name;
+        std::string text;
+        int rtp, rtcp;
+    } rows[] = {
+        {"other channels than asked", "RTSP/1.0 200 OK\r\nCSeq: 3\r\nTransport: RTP/AVP/TCP;unicast;interleaved=4-5\r\n"
+         "Session: CAMSIM1\r\n\r\n", 4, 5},
+        {"blanks around the numbers", "RTSP/1.0 200 OK\r\nSession: 1\r\nTransport: RTP/AVP/TCP; interleaved = 6 - 9\r\n\r\n",
+         6, 9},
+        {"lone LF, last line unterminated", "RTSP/1.0 200 OK\nSession: 1\nTransport: RTP/AVP/TCP;interleaved=2-3", 2, 3},
+        {"none named: those asked, not the last answer's", "RTSP/1.0 200 OK\r\nSession: 1\r\n"
+         "Transport: RTP/AVP/TCP;unicast\r\n\r\n", 0, 1},
+        {"beyond a byte: those asked", "RTSP/1.0 200 OK\r\nSession: 1\r\nTransport: RTP/AVP/TCP;interleaved=300-301\r\n\r\n",
+         0, 1},
+        {"only the chosen transport counts", "RTSP/1.0 200 OK\r\nSession: 1\r\n"
+         "Transport: RTP/AVP/TCP;unicast,RTP/AVP/TCP;interleaved=8-9\r\n\r\n", 0, 1},
+        {"the first Transport header holds", "RTSP/1.0 200 OK\r\nSession: 1\r\nTransport: RTP/AVP/TCP;interleaved=4-5\r\n"
+         "Transport: RTP/AVP/TCP;interleaved=6-7\r\n\r\n", 4, 5},
+        {"a Transport line in the body is none", "RTSP/1.0 200 OK\r\nSession: 1\r\nContent-Length: 40\r\n\r\n"
+         "Transport: RTP/AVP/TCP;interleaved=6-7\r\n", 0, 1},
+    };
+    for (const auto& row : rows) {
+        CRTSPResponseParser p;
+        ASSERT_TRUE(p.ParseResponse("RTSP/1.0 200 OK\r\nSession: 1\r\nTransport: RTP/AVP/TCP;interleaved=10-11\r\n\r\n",
+                                    RTSP_SETUP));
+        ASSERT_TRUE(p.ParseResponse(row.text, RTSP_SETUP)) << row.name;
+        EXPECT_EQ(p.Response().interleavedRtpChannel, row.rtp) << row.name;
+        EXPECT_EQ(p.Response().interleavedRtcpChannel, row.rtcp) << row.name;
+    }
+}
+
 // The camera's RTCP port, as far as the SETUP answer names it.
 TEST(RTSPResponseParser, ServerRtcpPortFromSetup) {
     const struct {

@@ -17,7 +17,9 @@ struct Recorder : IRTSPStreamParserUser {
     void OnRTPPacket(CRTPPacket& packet) override { sequences.push_back(packet.SequenceNumber()); }
     void OnRTCPBye() override { ++byes; }
     void OnRTSPReply(const std::string& text) override { replies.push_back(text); }
+    void OnRTCPSenderReport(const RTCP_SENDER_REPORT& r) override { senders.push_back(r.senderSsrc[3]); }
     std::vector<uint16_t> sequences;
+    std::vector<uint8_t> senders;
     std::vector<std::string> replies;
     int byes = 0;
 };
@@ -70,6 +72,23 @@ TEST(RTSPStreamParser, RtcpByeInCompoundPacket) {
                               Frame(1, {0x41, 203, 0, 0}), Frame(1, {0x81, 203, 0, 5})});
     parser.ProcessData(stream.data(), stream.size());
     EXPECT_EQ(user.byes, 1);
+}
+
+TEST(RTSPStreamParser, SenderReportsOnTheRtcpChannelAreHandedOn) {
+    Recorder user;
+    CRTSPStreamParser parser(4, 5, &user);
+    const auto sr = [](uint8_t ssrc, uint8_t words) {
+        Bytes b = {0x80, 200, 0, words, 0, 0, 0, ssrc};
+        b.resize(size_t(words + 1) * 4, 0);
+        return b;
+    };
+    // Whole and in a compound; too short for its sender info; cut off by
+    // the frame; on the RTP channel.
+    const Bytes whole = sr(4, 6);
+    const Bytes stream = Cat({Frame(5, sr(1, 6)), Frame(5, Cat({RECEIVER_REPORT, sr(2, 6)})), Frame(5, sr(3, 1)),
+                              Frame(5, Bytes(whole.begin(), whole.begin() + 20)), Frame(4, sr(5, 6))});
+    parser.ProcessData(stream.data(), stream.size());
+    EXPECT_EQ(user.senders, (std::vector<uint8_t>{1, 2}));
 }
 
 TEST(RTSPStreamParser, MalformedAndEmptyFramesAreIgnored) {

@@ -6,6 +6,7 @@ set(PORTABLE_SOURCES
     RTSPReplyFactsTest.cpp
     RTCPStatisticsTest.cpp
     RTCPPacketsTest.cpp
+    InterleavedRTCPReporterTest.cpp
     BoundedQueueTest.cpp
     RTPReorderBufferTest.cpp
 )

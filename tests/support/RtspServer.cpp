@@ -117,6 +117,19 @@ bool CamSimRtsp::Set(const std::string& query) const {
     return HttpGet(m_control.host, m_control.port, Target("/set?" + query)).status == 200;
 }
 
+long CamSimRtsp::RtcpFrames() const {
+    const HttpReply reply = HttpGet(m_control.host, m_control.port, Target(""));
+    return reply.status == 200 ? Field(reply.body, "rtcp_frames") : -1;
+}
+
+std::string CamSimRtsp::LastRtcpFrame() const {
+    const HttpReply reply = HttpGet(m_control.host, m_control.port, Target(""));
+    const size_t at = reply.body.find("rtcp_last=");
+    if (reply.status != 200 || at == std::string::npos) return std::string();
+    const size_t start = at + 10;
+    return reply.body.substr(start, reply.body.find('\n', start) - start);
+}
+
 bool CamSimRtsp::ClearLog() const { return HttpGet(m_control.host, m_control.port, Target("/log/clear")).status == 200; }
 
 std::vector<RtspLogEntry> CamSimRtsp::Log() const {

@@ -65,6 +65,10 @@ public:
     bool Set(const std::string& query) const;
     std::vector<RtspLogEntry> Log() const;
     bool ClearLog() const;
+    // "$" frames the client sent on the RTCP channel it was granted (since
+    // the log was last cleared), and the last of them in hex; -1 on failure.
+    long RtcpFrames() const;
+    std::string LastRtcpFrame() const;
     // Waits until the log satisfies done.
     std::vector<RtspLogEntry> WaitForLog(const std::function<bool(const std::vector<RtspLogEntry>&)>& done,
                                          std::chrono::milliseconds timeout) const;

@@ -71,6 +71,8 @@ class RtspService:
         self.lock = threading.Lock()
         self.changed = threading.Condition(self.lock)
         self._log = []
+        self._rtcp_frames = 0       # "$" frames the client sent on an RTCP channel it was granted
+        self._rtcp_last = b""       # the last of them, "$" header included
         self._nonce = os.urandom(8).hex()
         self._nonce_used = 0
         self.closed = threading.Event()
@@ -131,6 +133,12 @@ class RtspService:
     def clear_log(self):
         with self.lock:
             self._log = []
+            self._rtcp_frames = 0
+            self._rtcp_last = b""
+
+    def rtcp_counts(self):
+        with self.lock:
+            return self._rtcp_frames, self._rtcp_last
 
     def close(self):
         self.closed.set()
@@ -168,7 +176,16 @@ class RtspService:
             while not self.closed.is_set():
                 if self._expired():
                     break
-                end = pending.find(b"\r\n\r\n")
+                if pending[:1] == b"$":
+                    # A client's RTCP between its requests (RFC 2326 10.12).
+                    if len(pending) >= 4 and len(pending) >= 4 + struct.unpack("!H", pending[2:4])[0]:
+                        size = 4 + struct.unpack("!H", pending[2:4])[0]
+                        self._note_frame(pending[:size])
+                        pending = pending[size:]
+                        continue
+                    end = -1
+                else:
+                    end = pending.find(b"\r\n\r\n")
                 if end < 0:
                     try:
                         data = conn.recv(65536)
@@ -191,6 +208,14 @@ class RtspService:
                 self._connections.discard(conn)
             with self._send_lock:
                 conn.close()
+
+    def _note_frame(self, frame):
+        channel = getattr(self._per_connection, "channel", None)
+        if channel is None or frame[1] != channel + 1:
+            return
+        with self.lock:
+            self._rtcp_frames += 1
+            self._rtcp_last = frame
 
     def _expired(self):
         """A session kept alive only by the listed methods has timed out."""
@@ -439,7 +464,8 @@ def control(camera, command, pairs, reply):
     """/cameras/<id>/rtsp[/set|/log|/log/clear]"""
     service = service_of(camera)
     if command == []:
-        reply(200, "port=%d\n" % service.port)
+        frames, last = service.rtcp_counts()
+        reply(200, "port=%d\nrtcp_frames=%d\nrtcp_last=%s\n" % (service.port, frames, last.hex()))
     elif command == ["set"]:
         error = service.apply_switches(pairs)
         reply(400 if error else 200, (error or "OK") + "\n")

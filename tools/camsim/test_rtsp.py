@@ -7,7 +7,9 @@ import hashlib
 import os
 import re
 import socket
+import struct
 import sys
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -64,7 +66,7 @@ class RtspSideTest(unittest.TestCase):
         self.addCleanup(get, self.control, "/cameras/%s/delete" % fields["id"])
         status, _, body = get(self.control, "/cameras/%s/rtsp" % fields["id"])
         self.assertEqual(status, 200)
-        port = int(body.decode().split("=")[1])
+        port = int(dict(line.split("=", 1) for line in body.decode().split())["port"])
         params = get(self.control, "/cameras/%s/params" % fields["id"])[2].decode()
         self.assertIn("Streaming.RTSPPort=%d" % port, params)
         return fields["id"], port
@@ -133,6 +135,26 @@ class RtspSideTest(unittest.TestCase):
         c.sock.settimeout(WAIT)
         c.ask("OPTIONS", url)
         self.assertEqual(c.sock.recv(10), b"")
+
+    def test_client_rtcp_between_requests_is_counted_and_skipped(self):
+        cam, port = self.camera("")
+        url = "rtsp://127.0.0.1:%d/h264" % port
+        self.set(cam, "interleaved=1")
+        c = Rtsp(self, port)
+        c.ask("SETUP", url + "/trackID=1", [("Transport", "RTP/AVP/TCP;unicast;interleaved=0-1")])
+        rr = struct.pack("!BBHII", 0x80, 201, 1, 0xA1B2C3D4, 0)
+        # The granted RTCP channel is 5; channel 9 is not counted. The first
+        # frame arrives in two pieces, the request right behind the last.
+        frame = b"$\x05" + struct.pack("!H", len(rr)) + rr
+        c.sock.sendall(frame[:3])
+        time.sleep(0.2)
+        c.sock.sendall(frame[3:] + b"$\x09\x00\x02ab" + frame)
+        status, _, _ = c.ask("TEARDOWN", url)
+        self.assertEqual(status, 200)
+        body = get(self.control, "/cameras/%s/rtsp" % cam)[2].decode()
+        fields = dict(line.split("=", 1) for line in body.split())
+        self.assertEqual(fields["rtcp_frames"], "2")
+        self.assertEqual(fields["rtcp_last"], frame.hex())
 
 
 if __name__ == "__main__":

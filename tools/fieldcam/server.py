@@ -54,6 +54,7 @@ class Session:
         self.closed = False
         self.playing_since = 0.0
         self.keepalives = 0
+        self.reports = 0          # receiver reports from the client, over UDP or TCP
 
     def alive(self):
         return not self.closed and time.monotonic() - self.last <= self.timeout
@@ -191,6 +192,7 @@ class FieldServer:
                     length = struct.unpack(">H", buf[2:4])[0]
                     if len(buf) < 4 + length:
                         break
+                    self._client_frame(conn, buf[:4 + length])
                     buf = buf[4 + length:]
                 if buf and buf[:1] != b"$":
                     end = buf.find(b"\r\n\r\n")
@@ -539,6 +541,18 @@ class FieldServer:
             return "".join(random.choice("0123456789") for _ in range(31))
         return "%08X" % random.getrandbits(32)
 
+    def _client_frame(self, conn, frame):
+        """A receiver report on a TCP session's RTCP channel, told like one over UDP."""
+        if len(frame) < 6 or frame[5] != 201:
+            return
+        with self.lock:
+            mine = [s for s in self.sessions.values()
+                    if s.conn is conn and s.transport == "tcp" and s.channels[1] == frame[1]]
+        for s in mine:
+            s.reports += 1
+            if s.reports == 1:
+                self.log("session %s: first receiver report (TCP)" % s.id)
+
     def _receiver_reports(self, s):
         rtcp = s.udp[1]
         rtcp.settimeout(POLL)
@@ -552,6 +566,7 @@ class FieldServer:
                 return
             if len(data) >= 2 and data[1] == 201:
                 seen += 1
+                s.reports += 1
                 if seen == 1:
                     self.log("session %s: first receiver report" % s.id)
 

@@ -231,6 +231,13 @@ class ServerTest(unittest.TestCase):
         rtp = [d for ch, d in got if ch == 0]
         self.assertEqual(rtp[0][1] & 0x7F, 96)
         self.assertTrue(any(d[1] == 200 for ch, d in got if ch == 1))
+        # A receiver report on the RTCP channel, between requests, is told in the log.
+        rr = struct.pack(">BBHII", 0x80, 201, 1, 0xA1B2C3D4, 0)
+        c.sock.sendall(b"$\x01" + struct.pack(">H", len(rr)) + rr)
+        status, _, _ = c.request("GET_PARAMETER", url, ["Session: " + session],
+                                 self.authorization(server, "GET_PARAMETER", url, nonce))
+        self.assertIn("200", status)
+        self.assertTrue(any("first receiver report (TCP)" in line for line in server.get_log()))
 
     def test_setup_of_a_wrong_url_is_refused_and_logged(self):
         server = self.serve("content_base_double_scheme")
