@@ -4,15 +4,6 @@
 
 namespace zentavo {
 
-namespace {
-void PutU32(uint8_t* out, uint32_t v) {
-    out[0] = uint8_t(v >> 24);
-    out[1] = uint8_t(v >> 16);
-    out[2] = uint8_t(v >> 8);
-    out[3] = uint8_t(v);
-}
-}  // namespace
-
 void CInterleavedRTCPReporter::Restart(uint8_t rtcpChannel, uint32_t ownSsrc, const std::string& cname,
                                        uint32_t intervalMs) {
     *this = CInterleavedRTCPReporter();

@@ -6,17 +6,6 @@
 
 namespace zentavo {
 
-namespace {
-
-void PutU32(uint8_t* out, uint32_t v) {
-    out[0] = uint8_t(v >> 24);
-    out[1] = uint8_t(v >> 16);
-    out[2] = uint8_t(v >> 8);
-    out[3] = uint8_t(v);
-}
-
-}  // namespace
-
 bool ReadRTCPSenderReport(const uint8_t* packet, size_t length, RTCP_SENDER_REPORT& report) {
     CByteReader in(packet, length);
     if (!in.Has(RTCP_SR_MIN_SIZE)) return false;

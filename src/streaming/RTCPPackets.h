@@ -67,4 +67,12 @@ std::array<uint8_t, RTCP_BYE_SIZE> BuildBye(uint8_t versionBits, const uint8_t o
 // clock that may wrap; 0 when no SR arrival is recorded (arrival 0).
 uint32_t DelaySinceLastSr(uint32_t nowMs, uint32_t srArrivalMs);
 
+// Network byte order, as every RTCP field is sent.
+inline void PutU32(uint8_t* out, uint32_t v) {
+    out[0] = uint8_t(v >> 24);
+    out[1] = uint8_t(v >> 16);
+    out[2] = uint8_t(v >> 8);
+    out[3] = uint8_t(v);
+}
+
 }  // namespace zentavo

@@ -207,11 +207,15 @@ TEST(RTSPAuthentication, StrongestChallengeIsChosen) {
         const DIGEST_CHALLENGE& d = found.digest;
         EXPECT_EQ(found.digestUsable, std::string(c.nonce) != "" && c.scheme == RTSP_AUTH_DIGEST) << c.name;
         EXPECT_EQ(d.algorithm, c.algorithm) << c.name;
-        if (c.scheme == RTSP_AUTH_DIGEST) EXPECT_EQ(d.realm, c.realm) << c.name;
+        if (c.scheme == RTSP_AUTH_DIGEST) {
+            EXPECT_EQ(d.realm, c.realm) << c.name;
+        }
         EXPECT_EQ(d.nonce, c.nonce) << c.name;
         EXPECT_EQ(d.stale, c.stale) << c.name;
         EXPECT_EQ(d.qopAuth, c.qop) << c.name;
-        if (c.scheme == RTSP_AUTH_BASIC) EXPECT_EQ(found.basicRealm, c.realm) << c.name;
+        if (c.scheme == RTSP_AUTH_BASIC) {
+            EXPECT_EQ(found.basicRealm, c.realm) << c.name;
+        }
 
         // The parser's record agrees, and an unusable Digest offer is
         // never answered with Basic.
@@ -219,7 +223,9 @@ TEST(RTSPAuthentication, StrongestChallengeIsChosen) {
         EXPECT_EQ(parser.ParseResponse(reply, RTSP_OPTIONS), std::string(c.name) != "unusable Digest beside Basic")
             << c.name;
         EXPECT_EQ(parser.Response().authScheme, c.scheme) << c.name;
-        if (found.digestUsable) EXPECT_EQ(parser.Response().nonce, c.nonce) << c.name;
+        if (found.digestUsable) {
+            EXPECT_EQ(parser.Response().nonce, c.nonce) << c.name;
+        }
     }
 }
 

@@ -276,7 +276,9 @@ TEST(RTSPResponseParser, AnswersInEveryShape) {
         const int32_t before = p.Response().sessionTimeout;
         EXPECT_TRUE(p.ParseResponse(c.text, c.method)) << c.name;
         EXPECT_EQ(p.Response().cseq, c.cseq) << c.name;
-        if (!c.session.empty()) EXPECT_EQ(p.Response().session, c.session) << c.name;
+        if (!c.session.empty()) {
+            EXPECT_EQ(p.Response().session, c.session) << c.name;
+        }
         EXPECT_EQ(p.Response().sessionTimeout, c.timeout != 0 ? c.timeout : before) << c.name;
         if (c.rtp >= 0) {
             EXPECT_EQ(p.Response().interleavedRtpChannel, c.rtp) << c.name;
