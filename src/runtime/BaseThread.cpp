@@ -1,6 +1,5 @@
 #include "runtime/BaseThread.h"
 
-#include "runtime/SystemErrorText.h"
 #include "runtime/ThreadFactory.h"
 
 namespace zentavo {
@@ -91,14 +90,7 @@ bool CBaseThread::StartThread(const std::string& name) {
 }
 
 void CBaseThread::LogStartFailure(const char* resource, unsigned long error) {
-    if (m_driver == nullptr) return;
-    try {
-        m_driver->Message(LOG_ERROR, "%s: could not start %s \"%s\" for device %s: %s",
-                          "zentavo::CBaseThread::StartThread", resource, m_name.c_str(), DeviceName().c_str(),
-                          SystemErrorText(error).c_str());
-    } catch (...) {
-        // Out of memory for the line itself: the caller still hears false.
-    }
+    CThreadFactory::LogStartFailure(m_driver, "zentavo::CBaseThread::StartThread", resource, m_name.c_str(), error);
 }
 
 bool CBaseThread::JoinThread(unsigned ms) {

@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <new>
 
+#include "runtime/DebugMessage.h"
+#include "runtime/LogLevels.h"
+#include "runtime/SystemErrorText.h"
+
 namespace zentavo {
 
 namespace {
@@ -71,5 +75,15 @@ HANDLE CThreadFactory::Create(LPTHREAD_START_ROUTINE entry, void* parameter, boo
 }
 
 long CThreadFactory::LiveThreads() { return g_live.load(); }
+
+void CThreadFactory::LogStartFailure(IDebugMessage* log, const char* operation, const char* resource,
+                                     const char* threadName, DWORD error) {
+    if (log == nullptr) return;
+    try {
+        log->Message(LOG_ERROR, "%s: could not start %s \"%s\" for device %s: %s", operation, resource, threadName,
+                     log->GetDeviceName().c_str(), SystemErrorText(error).c_str());
+    } catch (...) {
+    }
+}
 
 }  // namespace zentavo

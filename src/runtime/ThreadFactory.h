@@ -15,6 +15,8 @@
 
 namespace zentavo {
 
+class IDebugMessage;
+
 class CThreadFactory {
 public:
     // Enough for the deepest call chain of the driver's threads (no large
@@ -27,6 +29,11 @@ public:
     // Threads made here that have not ended yet (one that was terminated
     // stays counted: only the test limit reads this).
     static long LiveThreads();
+    // The one line for a resource a start could not have, naming the
+    // thread, log's device and the system's reason; nothing when log is
+    // null. Never throws: out of memory for the line, the caller still fails.
+    static void LogStartFailure(IDebugMessage* log, const char* operation, const char* resource,
+                                const char* threadName, DWORD error);
 };
 
 }  // namespace zentavo

@@ -1,5 +1,7 @@
 #include "web/DataWaiter.h"
 
+#include "runtime/ThreadFactory.h"
+
 namespace Web {
 
 CDataWaiter::~CDataWaiter() {
@@ -9,22 +11,34 @@ CDataWaiter::~CDataWaiter() {
         m_cancelled = true;
     }
     m_changed.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_thread != nullptr) {
+        WaitForSingleObject(m_thread, INFINITE);
+        CloseHandle(m_thread);
+    }
+}
+
+DWORD WINAPI CDataWaiter::ThreadEntry(LPVOID self) {
+    static_cast<CDataWaiter*>(self)->Run();
+    return 0;
 }
 
 DWORD CDataWaiter::WaitForData(HINTERNET request) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_cancelled || m_stopping || request == nullptr)
         return 0;
-    if (!m_thread.joinable()) {
-        // A process out of threads makes this a failed wait, not an
-        // exception on the capture thread.
-        try {
-            m_thread = std::thread([this] { Run(); });
-        } catch (...) {
+    if (m_thread == nullptr) {
+        // A process out of threads makes this a failed wait, said once per
+        // run of failures: a channel retries several times a second.
+        m_thread = zentavo::CThreadFactory::Create(&CDataWaiter::ThreadEntry, this, false, nullptr);
+        if (m_thread == nullptr) {
+            const DWORD error = GetLastError();
+            if (!m_startFailed)
+                zentavo::CThreadFactory::LogStartFailure(m_logger, "zentavo::CDataWaiter::WaitForData", "thread",
+                                                         "HTTP data waiter", error);
+            m_startFailed = true;
             return 0;
         }
+        m_startFailed = false;
     }
     // A wait abandoned earlier may still hold the helper.
     m_changed.wait(lock, [this] { return m_cancelled || (!m_busy && m_job == nullptr); });

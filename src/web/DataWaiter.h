@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -15,11 +14,15 @@
 #include <windows.h>
 #include <winhttp.h>
 
+namespace zentavo {
+class IDebugMessage;
+}
+
 namespace Web {
 
 class CDataWaiter {
 public:
-    CDataWaiter() = default;
+    explicit CDataWaiter(zentavo::IDebugMessage* logger = nullptr) : m_logger(logger) {}
     CDataWaiter(const CDataWaiter&) = delete;
     CDataWaiter& operator=(const CDataWaiter&) = delete;
     // Joins the helper; a wait abandoned by Cancel ends with its handle's
@@ -33,12 +36,17 @@ public:
     void Cancel();
     void Rearm();
 
-private:
+    // The thread's body, public only for the thread entry.
     void Run();
+
+private:
+    static DWORD WINAPI ThreadEntry(LPVOID self);
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::thread m_thread;
+    zentavo::IDebugMessage* m_logger;
+    HANDLE m_thread = nullptr;   // from the driver's thread factory, started with the first wait
+    bool m_startFailed = false;  // the last start failed and was logged
     bool m_stopping = false;
     bool m_cancelled = false;
     HINTERNET m_job = nullptr;   // handed to the helper, cleared when it takes it

@@ -45,7 +45,7 @@ uint32_t QueryNumber(HINTERNET request, DWORD query) {
 }  // namespace
 
 CHttpSender::CHttpSender(const zentavo::DEVICE_INFO& device, zentavo::IDebugMessage* logger)
-    : CBaseHttpSender(device), m_pump(logger) {
+    : CBaseHttpSender(device), m_waiter(logger), m_pump(logger) {
     OpenSession();
 }
 

@@ -5,7 +5,6 @@
 #include <new>
 #include <string>
 
-#include "runtime/SystemErrorText.h"
 #include "runtime/ThreadFactory.h"
 
 namespace Web {
@@ -74,15 +73,9 @@ bool CStreamPump::StartThread() {
     const DWORD error = GetLastError();
     // A channel retries its connection several times a second: one line per
     // run of failed starts, not one per attempt.
-    if (m_logger != nullptr && !m_startFailed) {
-        try {
-            m_logger->Message(zentavo::LOG_ERROR, "%s: could not start %s \"%s\" for device %s: %s",
-                              "zentavo::CStreamPump::StartThread", "thread", kThreadName,
-                              m_logger->GetDeviceName().c_str(), zentavo::SystemErrorText(error).c_str());
-        } catch (...) {
-            // Out of memory for the line itself: the caller still hears false.
-        }
-    }
+    if (!m_startFailed)
+        zentavo::CThreadFactory::LogStartFailure(m_logger, "zentavo::CStreamPump::StartThread", "thread", kThreadName,
+                                                 error);
     m_startFailed = true;
     return false;
 }
