@@ -235,7 +235,23 @@ stop_camsim() { stop_peer camsim HALVENCAP_CAMSIM; }
 # GStreamer's RTSP server for the RTSP tests (Debian's python3 has gi).
 start_rtspsrv() { start_peer rtspsrv /usr/bin/python3 "$ROOT/tools/rtspsrv/rtspsrv.py" HALVENCAP_RTSPSRV "RTSP server"; }
 stop_rtspsrv() { stop_peer rtspsrv HALVENCAP_RTSPSRV; }
-trap 'stop_camsim; stop_rtspsrv' EXIT
+# One Wine server for all the Wine stages: a server that exits between two
+# Wine programs (it does 3 s after the last one ends) can drop the next
+# one's connection as it starts ("wine client error:0: recvmsg: Connection
+# reset by peer"). Not in the private binfmt mode, whose programs run in a
+# user namespace of their own.
+WINESERVER_HELD=
+hold_wineserver() {
+    [ -n "$WINESERVER_HELD" ] && return 0
+    [ "${I386_MODE:-}" = private ] && return 0
+    WINEPREFIX="$HALVENCAP_WINEPREFIX64" wineserver -p 2>/dev/null
+    WINESERVER_HELD=1
+}
+release_wineserver() {
+    [ -n "$WINESERVER_HELD" ] && WINEPREFIX="$HALVENCAP_WINEPREFIX64" wineserver -k 2>/dev/null
+    WINESERVER_HELD=
+}
+trap 'stop_camsim; stop_rtspsrv; release_wineserver' EXIT
 
 # Real encoder output for the parser tests.
 export HALVENCAP_STREAMS="$BUILD/streams"
@@ -484,8 +500,8 @@ wanted fieldcam && python_stage fieldcam /usr/bin/python3 "$ROOT/tools/fieldcam"
 # What the test peers share (their control server).
 wanted common && python_stage common python3 "$ROOT/tools/common"
 wanted logcat docs && docs_stages
-wanted win64 decode64 cli64 interop64 campaign64 && win64_stages
-wanted dll win32 decode32 cli32 interop32 && win32_stages
+wanted win64 decode64 cli64 interop64 campaign64 && { hold_wineserver; win64_stages; }
+wanted dll win32 decode32 cli32 interop32 && { hold_wineserver; win32_stages; }
 wanted release && release_stage
 
 echo
