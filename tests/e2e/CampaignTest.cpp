@@ -321,7 +321,21 @@ public:
         // just come and the capture thread has not yet marked it streaming.
         if (state == 2 && m_lastState == 0 && since < kStreamTimeoutMs / 2 - kToleranceMs) ++m_earlyLostStates;
         m_lastState = state;
-        if (state == 0 && since > kStreamTimeoutMs + 2 * kToleranceMs) ++m_staleStreamingStates;
+        // Streaming long after the last frame. A reconnect after a long
+        // outage reads streaming from the moment its stream is open, a
+        // moment before the first frame of it comes: only a state that
+        // stays so for longer than that counts, once.
+        const int64_t now = NowMs();
+        if (state == 0 && since > kStreamTimeoutMs + 2 * kToleranceMs) {
+            if (m_staleSinceMs == 0) m_staleSinceMs = now;
+            if (!m_staleCounted && now - m_staleSinceMs >= kToleranceMs) {
+                ++m_staleStreamingStates;
+                m_staleCounted = true;
+            }
+        } else {
+            m_staleSinceMs = 0;
+            m_staleCounted = false;
+        }
         // The campaign looks at frames and log lines as they come; kept,
         // they would grow this process and read as a leak in memory.tsv.
         m_factory.ClearRecords();
@@ -508,6 +522,8 @@ private:
     std::atomic<int> m_earlyLostStates{0};
     int32_t m_lastState = -1;  // as last sampled; only Sample touches it
     std::atomic<int> m_staleStreamingStates{0};
+    int64_t m_staleSinceMs = 0;  // first sample of the current stale streaming state
+    bool m_staleCounted = false;
     std::atomic<int> m_controlErrors{0};
     std::atomic<int> m_restarts{0};
     std::atomic<bool> m_sawLostState{false};
