@@ -131,14 +131,16 @@ wine_suite() {  # name wine-command bin-dir filter [note]
         | tr -d '\r' | grep -E '^[A-Za-z_0-9/]+\.$' | tr -d '.')
     for suite in $suites; do
         rm -f "$xml"
+        # A parameterised suite's name has a slash: not a folder of the log.
+        local suite_log="$log.${suite//\//_}"
         (cd "$bin" && timeout 600 $wine halvencap_tests.exe --gtest_filter="$suite.*" \
-            --gtest_output=xml:"Z:${xml//\//\\}") >"$log.$suite" 2>&1
+            --gtest_output=xml:"Z:${xml//\//\\}") >"$suite_log" 2>&1
         if [ -s "$xml" ]; then
             read -r a b c < <(python3 "$ROOT/scripts/gtest_summary.py" "$xml")
             p=$((p + a)); f=$((f + b)); s=$((s + c))
-            [ "$b" != 0 ] && grep -E "Failure|FAILED" "$log.$suite" | head -5
+            [ "$b" != 0 ] && grep -E "Failure|FAILED" "$suite_log" | head -5
         else
-            f=$((f + 1)); echo "suite $suite crashed:"; grep -E "Unhandled|RUN" "$log.$suite" | tail -2
+            f=$((f + 1)); echo "suite $suite crashed:"; grep -E "Unhandled|RUN" "$suite_log" | tail -2
         fi
     done
     stage_result "$name" "$p" "$f" "$s" "$note"
